@@ -1,0 +1,42 @@
+# Thin wrapper around CMake. `make demo` and `make test` do all the set-up on a
+# fresh machine (scripts/bootstrap.sh installs the Debian packages needed).
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_OPTS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+.PHONY: all bootstrap build test test-fast test-asan demo bench clean
+
+all: build
+
+bootstrap:
+	@bash scripts/bootstrap.sh
+
+$(BUILD)/CMakeCache.txt: | bootstrap
+	cmake -S . -B $(BUILD) $(CMAKE_OPTS)
+
+build: bootstrap $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Every test: the normal build, then the same tests under ASan and UBSan.
+test: test-fast test-asan
+
+test-fast: build
+	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
+
+test-asan: bootstrap
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPRAMBLE_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 ctest --test-dir $(ASAN_BUILD) -j $(JOBS) --output-on-failure -E r_quox_testthat
+
+demo: build
+	./$(BUILD)/pramble demo
+
+bench: bootstrap
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DPRAMBLE_BENCH=ON -DPRAMBLE_TESTS=OFF
+	cmake --build build-bench -j $(JOBS)
+	cmake --build build-bench --target run_bench
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) build-bench

@@ -1,0 +1,5 @@
+#pragma once
+namespace pramble::sqlhost {
+// The version of the pramble host and component.
+const char* Version();
+}  // namespace pramble::sqlhost

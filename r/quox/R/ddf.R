@@ -1,0 +1,1 @@
+ddf <- function(...) stop("not yet built")
