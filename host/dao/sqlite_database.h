@@ -2,6 +2,46 @@
 // (settings, items, results tables) and the data database (the survey's layer
 // tables and the items' saved queries). Jet SQL is translated for SQLite
 // (host/jet); saved queries are kept with their Jet text and run as views.
+//
+// Example:
+//   auto db = SqliteDatabase::Open("/p/data.sqlite", OpenMode::kReadWrite);
+//   db->CreateQueryDef("q12_Obs", "SELECT [o].[dist] AS distance FROM [o]");
+//   auto rs = db->OpenRecordset("q12_Obs", host::dao::kOpenDynaset);
+//   for (; !rs->Eof(); rs->MoveNext()) Use(rs->Fields("distance").GetValue());
+//
+// What a caller can rely on beyond host/dao.h:
+//  - Execute runs exactly one Jet statement (never a SELECT: 3219).
+//  - OpenRecordset(source): `source` is a table name (optionally in [ ]), a
+//    saved query name, or a Jet SELECT statement. A table opened by name is
+//    updatable unless opened as a snapshot; kOpenTable is for tables only
+//    (3219 for a query or a statement). A name that is neither a table nor a
+//    query nor a SELECT fails with 3078. See sqlite_recordset.h for moves,
+//    counts, field types, Seek and updates.
+//  - Saved queries: CreateQueryDef translates the Jet text, checks it by
+//    preparing it (SQLite's message, the Jet text and the SQLite text are in
+//    the error), and stores it as a VIEW of that name plus the Jet text in
+//    the table pramble_querydefs(name, jet_sql); so saved queries refer to
+//    each other by name, bracketed or not. Only SELECT statements can be
+//    saved (3219). A name already used by a query or a table fails with 3012
+//    (no silent replacement: delete first). A SELECT * whose sources share
+//    column names is saved with the * spelled out, each name once (first
+//    source wins), so that the view's columns keep their plain names.
+//    QueryDefExists/QueryDefNames see every view of the file; QueryDefSql
+//    gives the Jet text (or, for a view made by other means, its SQLite text).
+//    DeleteQueryDef of an unknown name fails with 3265.
+//  - Table definitions: see sqlite_tabledef.h. GetTableDef of an unknown
+//    table fails with 3265; AppendTableDef of an existing name with 3012.
+//  - Every connection registers the Jet functions (jet_functions.h) and
+//    refuses double-quoted texts in SQL (so a misspelt "name" is an error,
+//    not a text).
+//  - Errors: host::HostError naming the file, SQLite's message and the SQL
+//    (sqlite_connection.h). A file locked by another process is waited for
+//    (busy timeout, 5 seconds unless set), then fails with 3260 saying that
+//    the database is locked by another process. Writing to a read-only file
+//    or connection fails with 3051.
+//
+// Thread-safety: one thread at a time. Recordsets and table definitions keep
+// the connection open after the database object is destroyed.
 #pragma once
 
 #include <memory>
@@ -13,10 +53,15 @@ struct sqlite3;
 
 namespace pramble::sqlhost {
 
+// kReadWrite: an existing file (53 when missing, 3051 when it cannot be
+// written). kCreate: opens the file, creating it when missing. kReadOnly:
+// an existing file, never written.
 enum class OpenMode { kReadWrite, kCreate, kReadOnly };
 
 class SqliteDatabase : public host::dao::Database {
  public:
+  static constexpr int kDefaultBusyTimeoutMs = 5000;
+
   // Opens (or with kCreate creates) the SQLite file at `path`. Fails with
   // HostError naming the file and SQLite's message; a database locked by
   // another process waits up to a few seconds, then fails with 3260.
@@ -26,6 +71,10 @@ class SqliteDatabase : public host::dao::Database {
   // tables, loading rows). Never handed to the component.
   virtual sqlite3* handle() = 0;
   virtual std::string path() const = 0;
+
+  // How long a statement waits for a lock held by another process before it
+  // fails with 3260 (kDefaultBusyTimeoutMs after Open).
+  virtual void SetBusyTimeout(int milliseconds) = 0;
 };
 
 }  // namespace pramble::sqlhost

@@ -35,5 +35,11 @@ inline constexpr std::int32_t kErrDatabaseLocked = 3260; // locked by another us
 inline constexpr std::int32_t kErrReadOnly = 3051;     // cannot open or write the file
 inline constexpr std::int32_t kErrTableNotFound = 3078;
 inline constexpr std::int32_t kErrElementNotFound = 35601;
+inline constexpr std::int32_t kErrObjectExists = 3012;      // a table or query of that name exists
+inline constexpr std::int32_t kErrUpdateWithoutEdit = 3020; // Update/SetValue without AddNew or Edit
+inline constexpr std::int32_t kErrNotUpdatable = 3027;      // the recordset or database is read-only
+inline constexpr std::int32_t kErrInvalidOperation = 3219;  // e.g. a query opened as a table
+inline constexpr std::int32_t kErrNotSupported = 3251;      // e.g. Seek on a non-table recordset
+inline constexpr std::int32_t kErrObjectClosed = 3420;      // the recordset has been closed
 
 }  // namespace pramble::host

@@ -1,0 +1,172 @@
+#include "host/dao/sqlite_connection.h"
+
+#include <cctype>
+
+#include "host/errors.h"
+
+namespace pramble::sqlhost {
+namespace {
+
+bool OnlySpace(const char* p) {
+  for (; p != nullptr && *p != '\0'; ++p)
+    if (!std::isspace(static_cast<unsigned char>(*p))) return false;
+  return true;
+}
+
+std::string Seconds(int ms) {
+  const int s = ms / 1000;
+  if (ms % 1000 == 0) return std::to_string(s) + (s == 1 ? " second" : " seconds");
+  return std::to_string(ms) + " milliseconds";
+}
+
+}  // namespace
+
+Connection::Connection(sqlite3* db, std::string path, int busy_timeout_ms)
+    : db_(db), path_(std::move(path)), busy_timeout_ms_(busy_timeout_ms) {
+  sqlite3_busy_timeout(db_, busy_timeout_ms_);
+}
+
+Connection::~Connection() { sqlite3_close_v2(db_); }
+
+void Connection::SetBusyTimeout(int milliseconds) {
+  busy_timeout_ms_ = milliseconds < 0 ? 0 : milliseconds;
+  sqlite3_busy_timeout(db_, busy_timeout_ms_);
+}
+
+void Connection::Fail(int rc, const std::string& what, const std::string& sql,
+                      const std::string& jet) const {
+  const std::string message = sqlite3_errmsg(db_);
+  std::string tail;
+  if (!sql.empty()) tail += ". SQL: " + sql;
+  if (!jet.empty() && jet != sql) tail += ". Jet SQL: " + jet;
+  const std::string where = "database '" + path_ + "'";
+  switch (rc & 0xff) {
+    case SQLITE_BUSY:
+      throw host::HostError(host::kErrDatabaseLocked,
+                            what + ": the " + where + " is locked by another process (gave up after " +
+                                Seconds(busy_timeout_ms_) + "; SQLite: " + message + ")" + tail);
+    case SQLITE_LOCKED:
+      throw host::HostError(host::kErrDatabaseLocked,
+                            what + ": a table of the " + where +
+                                " is locked by another statement of this connection (SQLite: " +
+                                message + ")" + tail);
+    case SQLITE_READONLY:
+      throw host::HostError(host::kErrReadOnly, what + ": the " + where +
+                                                    " is read-only (SQLite: " + message + ")" + tail);
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+    case SQLITE_NOTADB:
+      throw host::HostError(host::kErrReadOnly, what + " (" + where + "): " + message + tail);
+    default:
+      break;
+  }
+  const int number =
+      message.rfind("no such table", 0) == 0 ? host::kErrTableNotFound : host::kErrSql;
+  throw host::HostError(number, what + " (" + where + "): " + message + tail);
+}
+
+Statement::Statement(const Connection& conn, const std::string& sql, const std::string& what,
+                     const std::string& jet)
+    : conn_(conn), sql_(sql), what_(what), jet_(jet) {
+  const char* tail = nullptr;
+  const int rc = sqlite3_prepare_v2(conn.db(), sql.c_str(), static_cast<int>(sql.size()) + 1,
+                                    &stmt_, &tail);
+  if (rc != SQLITE_OK) {
+    sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+    conn.Fail(rc, what, sql, jet);
+  }
+  if (stmt_ == nullptr) {
+    throw host::HostError(host::kErrSql, what + " (database '" + conn.path() +
+                                             "'): the SQL text holds no statement. SQL: " + sql);
+  }
+  if (!OnlySpace(tail)) {
+    sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+    throw host::HostError(host::kErrSql, what + " (database '" + conn.path() +
+                                             "'): the SQL text holds more than one statement. SQL: " +
+                                             sql);
+  }
+}
+
+Statement::~Statement() { sqlite3_finalize(stmt_); }
+
+void Statement::Bind(int index, const host::Value& value) {
+  const int rc = BindValue(stmt_, index, value);
+  if (rc != SQLITE_OK) conn_.Fail(rc, what_, sql_, jet_);
+}
+
+bool Statement::Step() {
+  const int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  sqlite3_reset(stmt_);
+  conn_.Fail(rc, what_, sql_, jet_);
+}
+
+void Statement::Run() {
+  while (Step()) {
+  }
+}
+
+void Statement::Reset() { sqlite3_reset(stmt_); }
+
+host::Value Statement::Column(int i) const { return ColumnValue(stmt_, i); }
+
+std::string QuoteIdentifier(const std::string& name) {
+  std::string q = "\"";
+  for (char c : name) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  return q + "\"";
+}
+
+std::string QuoteLiteral(const std::string& text) {
+  std::string q = "'";
+  for (char c : text) {
+    if (c == '\'') q += '\'';
+    q += c;
+  }
+  return q + "'";
+}
+
+host::Value ColumnValue(sqlite3_stmt* stmt, int i) {
+  switch (sqlite3_column_type(stmt, i)) {
+    case SQLITE_INTEGER:
+      return static_cast<std::int64_t>(sqlite3_column_int64(stmt, i));
+    case SQLITE_FLOAT:
+      return sqlite3_column_double(stmt, i);
+    case SQLITE_TEXT: {
+      const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+      const int n = sqlite3_column_bytes(stmt, i);
+      return std::string(p, p ? static_cast<std::size_t>(n) : 0);
+    }
+    case SQLITE_BLOB: {
+      const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt, i));
+      const int n = sqlite3_column_bytes(stmt, i);
+      return std::string(p, p ? static_cast<std::size_t>(n) : 0);
+    }
+    default:
+      return std::monostate{};
+  }
+}
+
+int BindValue(sqlite3_stmt* stmt, int index, const host::Value& value) {
+  switch (value.index()) {
+    case 1:
+      return sqlite3_bind_int(stmt, index, std::get<bool>(value) ? 1 : 0);
+    case 2:
+      return sqlite3_bind_int64(stmt, index, std::get<std::int64_t>(value));
+    case 3:
+      return sqlite3_bind_double(stmt, index, std::get<double>(value));
+    case 4: {
+      const std::string& s = std::get<std::string>(value);
+      return sqlite3_bind_text64(stmt, index, s.data(), s.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    }
+    default:
+      return sqlite3_bind_null(stmt, index);
+  }
+}
+
+}  // namespace pramble::sqlhost

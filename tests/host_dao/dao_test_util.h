@@ -1,0 +1,82 @@
+// Helpers of the DAO tests: a temporary folder per test, a fresh SQLite
+// database in it, and reading a whole recordset into rows of texts.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "host/dao/sqlite_database.h"
+#include "host/errors.h"
+#include "host/value.h"
+
+namespace pramble::sqlhost::testing {
+
+class TempFolder {
+ public:
+  TempFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/pramble_dao_XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+    path_ = pattern;
+  }
+  ~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// A value as the tests compare it: "<null>" for Null, else ToText.
+inline std::string Show(const host::Value& v) { return host::IsNull(v) ? "<null>" : host::ToText(v); }
+
+// Every row from the current one on, each value shown, joined by "|".
+inline std::vector<std::string> ReadRows(host::dao::Recordset& rs) {
+  std::vector<std::string> rows;
+  for (; !rs.Eof(); rs.MoveNext()) {
+    std::string row;
+    for (int i = 0; i < rs.FieldCount(); ++i)
+      row += (i ? "|" : "") + Show(rs.Fields(i).GetValue());
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+inline std::vector<std::string> FieldNames(host::dao::Recordset& rs) {
+  std::vector<std::string> names;
+  for (int i = 0; i < rs.FieldCount(); ++i) names.push_back(rs.Fields(i).Name());
+  return names;
+}
+
+// Runs plain SQLite SQL on the database's own connection (test set-up).
+inline void Sql(SqliteDatabase& db, const std::string& sql) {
+  char* error = nullptr;
+  if (sqlite3_exec(db.handle(), sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+    ADD_FAILURE() << "set-up SQL failed: " << (error ? error : "") << "\n" << sql;
+    sqlite3_free(error);
+  }
+}
+
+// Expects `body` to throw HostError with `number` and a description that
+// contains every one of `parts`.
+template <typename F>
+void ExpectHostError(F&& body, std::int32_t number, const std::vector<std::string>& parts) {
+  try {
+    body();
+    ADD_FAILURE() << "no HostError thrown; expected " << number;
+  } catch (const host::HostError& e) {
+    EXPECT_EQ(e.number(), number) << e.description();
+    for (const std::string& part : parts)
+      EXPECT_NE(e.description().find(part), std::string::npos)
+          << "'" << part << "' not in: " << e.description();
+  }
+}
+
+}  // namespace pramble::sqlhost::testing
