@@ -1,0 +1,109 @@
+#include "host/util/results_utilities.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace pramble::sqlhost {
+namespace {
+
+TEST(EngineStatusTextTest, EveryStatus) {
+  const std::pair<std::int32_t, std::string> cases[] = {
+      {0, "Stopped"},
+      {1, "Finished"},
+      {2, "Finished with warnings"},
+      {3, "R reported an error"},
+      {4, "R ended abnormally"},
+      {5, "R was killed"},
+      {6, "R could not be started"},
+      {7, "Unknown status 7"},
+      {-1, "Unknown status -1"},
+  };
+  ResultsUtilitiesImpl results;
+  for (const auto& [status, text] : cases) EXPECT_EQ(results.GetEngineStatusText(status), text);
+}
+
+TEST(CompressTextTest, RoundTrips) {
+  std::mt19937 random(7);
+  std::string noise(300000, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  std::string log;
+  for (int i = 0; i < 5000; ++i) log += "Reading Results " + std::to_string(i) + "\r\n";
+  const std::string texts[] = {"", "x", "Grüße, 日本語 — ünïcödé\n", log, noise,
+                               std::string(kCompressedTextMarker)};
+  ResultsUtilitiesImpl results;
+  for (const auto& text : texts) {
+    const std::string packed = results.CompressText(text);
+    EXPECT_EQ(packed.rfind(kCompressedTextMarker, 0), 0u);
+    EXPECT_EQ(packed.find_first_not_of(
+                  "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=",
+                  sizeof kCompressedTextMarker - 1),
+              std::string::npos)
+        << "the compressed form is plain text";
+    EXPECT_TRUE(IsCompressedText(packed));
+    EXPECT_EQ(DecompressText(packed), text);
+  }
+  EXPECT_LT(results.CompressText(log).size(), log.size() / 5);
+}
+
+TEST(CompressTextTest, PlainTextIsNotTakenForCompressed) {
+  ResultsUtilitiesImpl results;
+  const std::string valid = results.CompressText("hello world");
+  const std::string marker = kCompressedTextMarker;
+  const std::string texts[] = {
+      "",
+      "hello world",
+      "eJzLSM3JyVcozy/KSQEAGgQEXQ==",                 // a zlib stream without the marker
+      marker,                                        // the marker alone
+      marker + "not base64!",
+      marker + "aGVsbG8=",                           // base64, but not zlib
+      valid.substr(0, valid.size() - 4),             // cut short
+      valid + "AAAA",                                // trailing bytes
+      " " + valid,                                   // not at the start
+  };
+  for (const auto& text : texts) {
+    EXPECT_FALSE(IsCompressedText(text)) << text;
+    EXPECT_EQ(DecompressText(text), text);
+  }
+}
+
+class RecordingTableDef : public host::dao::TableDef {
+ public:
+  std::string Name() const override { return "AnalysisQuoxResults"; }
+  void AppendField(const host::dao::FieldDef& field) override { fields.push_back(field); }
+  std::vector<host::dao::FieldDef> FieldDefs() const override { return fields; }
+  void AddPrimaryKey(const std::vector<std::string>& names) override { key = names; }
+
+  std::vector<host::dao::FieldDef> fields;
+  std::vector<std::string> key;
+};
+
+TEST(TableUtilitiesTest, ResultsTableFields) {
+  ResultsUtilitiesImpl results;
+  RecordingTableDef table;
+  results.AddLongField(table, "ID", 0, true);
+  results.AddMemoField(table, "Output", "\"\"", true);
+  results.AddMemoField(table, "Log", "\"say \"\"hi\"\"\"", false);
+  results.AddMemoField(table, "Other", "", true);
+  results.AddPrimaryKey(table, "ID", "", "");
+  ASSERT_EQ(table.fields.size(), 4u);
+  EXPECT_EQ(table.fields[0].name, "ID");
+  EXPECT_EQ(table.fields[0].type, host::dao::kLong);
+  EXPECT_TRUE(table.fields[0].required);
+  EXPECT_TRUE(host::IsNull(table.fields[0].default_value));
+  EXPECT_EQ(table.fields[1].type, host::dao::kMemo);
+  EXPECT_FALSE(table.fields[1].required);
+  EXPECT_TRUE(table.fields[1].allow_zero_length);
+  EXPECT_EQ(table.fields[1].default_value, host::Value(std::string("")));
+  EXPECT_EQ(table.fields[2].default_value, host::Value(std::string("say \"hi\"")));
+  EXPECT_FALSE(table.fields[2].allow_zero_length);
+  EXPECT_TRUE(host::IsNull(table.fields[3].default_value));
+  EXPECT_EQ(table.key, std::vector<std::string>{"ID"});
+  results.AddPrimaryKey(table, "ID", "Code", "Part");
+  EXPECT_EQ(table.key, (std::vector<std::string>{"ID", "Code", "Part"}));
+}
+
+}  // namespace
+}  // namespace pramble::sqlhost
