@@ -1,0 +1,386 @@
+#include "host/project/project.h"
+
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+
+#include "host/errors.h"
+#include "host/project/schema.h"
+#include "host/project/statement.h"
+#include "host/value.h"
+
+namespace pramble::sqlhost {
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::system_clock;
+
+host::Date DateFromMicros(const host::Value& v) {
+  if (host::IsNull(v)) return std::nullopt;
+  const auto micros = std::chrono::microseconds(std::get<std::int64_t>(v));
+  return Clock::time_point(std::chrono::duration_cast<Clock::duration>(micros));
+}
+
+host::Value MicrosFromDate(const host::Date& date) {
+  if (!date) return host::Value{};
+  return host::Value{static_cast<std::int64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(date->time_since_epoch()).count())};
+}
+
+const char* KindOf(const host::Value& v) {
+  switch (v.index()) {
+    case 1:
+      return "bool";
+    case 2:
+      return "integer";
+    case 3:
+      return "double";
+    default:
+      return "text";
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+class Project::SettingsImpl : public host::SettingsStore {
+ public:
+  explicit SettingsImpl(Project* p) : p_(p) {}
+  host::Value GetSetting(std::int32_t scope, std::int32_t kind, const std::string& section,
+                         const std::string& key, const host::Value& default_value) override {
+    auto v = p_->GetSettingValue(section, key);
+    return v ? *v : default_value;
+  }
+  void SaveSetting(std::int32_t scope, std::int32_t kind, const std::string& section,
+                   const std::string& key, const host::Value& value) override {
+    p_->SetSettingValue(section, key, value);
+  }
+
+ private:
+  Project* p_;
+};
+
+class Project::ItemImpl : public host::BrowserItem {
+ public:
+  ItemImpl(std::shared_ptr<Project> p, std::int32_t id) : p_(std::move(p)), id_(id) {}
+  std::int32_t ID() const override { return id_; }
+  std::int32_t Status() const override { return p_->ReadStatus(id_); }
+  void SetStatus(std::int32_t status) override { p_->WriteStatus(id_, status); }
+  host::Date RunDate() const override { return p_->ReadRunDate(id_); }
+  void SetRunDate(const host::Date& date) override { p_->WriteRunDate(id_, date); }
+  void SetStat(std::int32_t code, float value) override { p_->WriteStat(id_, code, value); }
+  void ClearStats() override { p_->DeleteStats(id_); }
+
+ private:
+  std::shared_ptr<Project> p_;
+  std::int32_t id_;
+};
+
+class Project::ItemsImpl : public host::BrowserItems {
+ public:
+  explicit ItemsImpl(Project* p) : p_(p) {}
+  std::shared_ptr<host::BrowserItem> Item(std::int32_t id) override {
+    if (!p_->ItemExists(id)) throw host::HostError(host::kErrElementNotFound, "Element not found");
+    return std::make_shared<ItemImpl>(p_->shared_from_this(), id);
+  }
+
+ private:
+  Project* p_;
+};
+
+class Project::BrowserImpl : public host::Browser {
+ public:
+  explicit BrowserImpl(Project* p) : items_(p) {}
+  host::BrowserItems& Items() override { return items_; }
+
+ private:
+  ItemsImpl items_;
+};
+
+// The project has one browser: the analysis browser, which holds every item.
+class Project::BrowserListImpl : public host::BrowserList {
+ public:
+  explicit BrowserListImpl(Project* p) : analyses_(p) {}
+  std::int64_t IndexOfItem(std::int32_t id) override { return 0; }
+  host::Browser& Item(std::int64_t index) override {
+    if (index != 0) {
+      throw host::HostError(host::kErrElementNotFound,
+                            "Element not found: there is no browser " + std::to_string(index));
+    }
+    return analyses_;
+  }
+
+ private:
+  BrowserImpl analyses_;
+};
+
+// ---------------------------------------------------------------------------
+std::shared_ptr<Project> Project::Open(const std::string& dir) {
+  std::error_code ec;
+  const fs::file_status st = fs::status(dir, ec);
+  if (!fs::exists(st)) {
+    throw ProjectError(ProjectError::Kind::kMissing, "project folder '" + dir + "' does not exist");
+  }
+  if (!fs::is_directory(st)) {
+    throw ProjectError(ProjectError::Kind::kUnreadable,
+                       "'" + dir + "' is not a project folder (it is not a folder)");
+  }
+  std::shared_ptr<Project> p(new Project());
+  fs::path abs = fs::absolute(dir, ec).lexically_normal();
+  std::string folder = abs.string();
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  p->folder_ = folder;
+
+  auto open = [&](const char* file) {
+    const std::string path = (fs::path(folder) / file).string();
+    if (!fs::exists(path, ec)) {
+      throw ProjectError(ProjectError::Kind::kUnreadable,
+                         "'" + dir + "' is not a pramble project: it has no " + file +
+                             " (make a project with 'pramble create')");
+    }
+    try {
+      return SqliteDatabase::Open(path, OpenMode::kReadWrite);
+    } catch (const host::HostError& e) {
+      throw ProjectError(ProjectError::Kind::kUnreadable,
+                         "cannot open the project database '" + path + "': " + e.what());
+    }
+  };
+  p->project_db_ = open(kProjectFileName);
+  p->data_db_ = open(kDataFileName);
+
+  const std::string project_path = p->project_db_->path();
+  try {
+    projectdb::Statement format(p->project_db_->handle(),
+                                "SELECT value FROM project_info WHERE key = ?1");
+    format.Bind(1, host::Value{std::string(kFormatKey)});
+    if (!format.Step() || format.ColumnText(0) != kFormatValue) {
+      throw ProjectError(ProjectError::Kind::kUnreadable,
+                         "'" + project_path + "' is not a pramble project database");
+    }
+  } catch (const host::HostError& e) {
+    throw ProjectError(ProjectError::Kind::kUnreadable,
+                       "cannot read the project database '" + project_path + "': " + e.what());
+  }
+  try {
+    p->LoadLayers();
+  } catch (const host::HostError& e) {
+    throw ProjectError(
+        ProjectError::Kind::kUnreadable,
+        "cannot read the layers of the project database '" + project_path + "': " + e.what());
+  }
+  p->settings_ = std::make_unique<SettingsImpl>(p.get());
+  p->browsers_ = std::make_unique<BrowserListImpl>(p.get());
+  return p;
+}
+
+Project::~Project() = default;
+
+void Project::LoadLayers() {
+  sqlite3* db = project_db_->handle();
+  std::vector<std::shared_ptr<ProjectLayer>> layers;
+  projectdb::Statement ls(
+      db, "SELECT ord, name, layer_type, parent, table_name FROM layers ORDER BY ord");
+  projectdb::Statement fs(
+      db,
+      "SELECT name, kind, field_type, units FROM layer_fields WHERE layer_ord = ?1 "
+      "ORDER BY ord");
+  while (ls.Step()) {
+    std::vector<std::shared_ptr<ProjectField>> fields;
+    fs.Reset();
+    fs.Bind(1, host::Value{ls.ColumnInt(0)});
+    while (fs.Step()) {
+      fields.push_back(std::make_shared<ProjectField>(fs.ColumnText(0), fs.ColumnText(1),
+                                                      static_cast<std::int32_t>(fs.ColumnInt(2)),
+                                                      fs.ColumnText(3)));
+    }
+    std::shared_ptr<ProjectLayer> parent;
+    if (!ls.ColumnIsNull(3)) {
+      const std::string parent_name = ls.ColumnText(3);
+      for (const auto& l : layers) {
+        if (host::EqualsNoCase(l->Name(), parent_name)) parent = l;
+      }
+      if (!parent) {
+        throw host::HostError(
+            host::kErrItemNotFound,
+            "layer '" + ls.ColumnText(1) + "' names an unknown parent '" + parent_name + "'");
+      }
+    }
+    layers.push_back(std::make_shared<ProjectLayer>(ls.ColumnText(1),
+                                                    static_cast<std::int32_t>(ls.ColumnInt(2)),
+                                                    ls.ColumnText(4), parent, std::move(fields)));
+  }
+  layers_ = std::make_unique<ProjectLayers>(std::move(layers));
+}
+
+host::SettingsStore& Project::Settings() { return *settings_; }
+host::BrowserList& Project::Browsers() { return *browsers_; }
+
+void Project::NotifyItemChanged() {
+  // Every change is committed when it is made; only the observer is left.
+  if (item_changed_) item_changed_();
+}
+
+// ---------------------------------------------------------------------------
+std::optional<host::Value> Project::GetSettingValue(const std::string& section,
+                                                    const std::string& key) {
+  projectdb::Statement s(project_db_->handle(),
+                         "SELECT kind, value FROM settings WHERE section = ?1 AND key = ?2");
+  s.Bind(1, host::Value{section}).Bind(2, host::Value{key});
+  if (!s.Step()) return std::nullopt;
+  const std::string kind = s.ColumnText(0);
+  host::Value v = s.Column(1);
+  if (kind == "bool") return host::Value{std::get<std::int64_t>(v) != 0};
+  return v;
+}
+
+void Project::SetSettingValue(const std::string& section, const std::string& key,
+                              const host::Value& value) {
+  sqlite3* db = project_db_->handle();
+  if (host::IsNull(value)) {
+    projectdb::Statement s(db, "DELETE FROM settings WHERE section = ?1 AND key = ?2");
+    s.Bind(1, host::Value{section}).Bind(2, host::Value{key}).Run();
+    return;
+  }
+  projectdb::Statement s(db,
+                         "INSERT INTO settings (section, key, kind, value) VALUES (?1, ?2, ?3, ?4) "
+                         "ON CONFLICT (section, key) DO UPDATE SET kind = excluded.kind, "
+                         "value = excluded.value");
+  s.Bind(1, host::Value{section})
+      .Bind(2, host::Value{key})
+      .Bind(3, host::Value{std::string(KindOf(value))})
+      .Bind(4, value)
+      .Run();
+}
+
+// ---------------------------------------------------------------------------
+namespace {
+
+ItemInfo ReadItem(const projectdb::Statement& s) {
+  ItemInfo item;
+  item.id = static_cast<std::int32_t>(s.ColumnInt(0));
+  item.name = s.ColumnText(1);
+  item.status = static_cast<std::int32_t>(s.ColumnInt(2));
+  item.run_date = DateFromMicros(s.Column(3));
+  item.survey_id = static_cast<std::int32_t>(s.ColumnInt(4));
+  item.data_filter_id = static_cast<std::int32_t>(s.ColumnInt(5));
+  item.model_definition_id = static_cast<std::int32_t>(s.ColumnInt(6));
+  return item;
+}
+
+constexpr const char* kItemColumns =
+    "SELECT id, name, status, run_date, survey_id, data_filter_id, model_definition_id "
+    "FROM analyses";
+
+}  // namespace
+
+std::vector<ItemInfo> Project::ListItems() {
+  projectdb::Statement s(project_db_->handle(), std::string(kItemColumns) + " ORDER BY id");
+  std::vector<ItemInfo> items;
+  while (s.Step()) items.push_back(ReadItem(s));
+  return items;
+}
+
+std::optional<ItemInfo> Project::FindItem(std::int32_t id) {
+  projectdb::Statement s(project_db_->handle(), std::string(kItemColumns) + " WHERE id = ?1");
+  s.Bind(1, host::Value{static_cast<std::int64_t>(id)});
+  if (!s.Step()) return std::nullopt;
+  return ReadItem(s);
+}
+
+std::vector<ItemStat> Project::ItemStats(std::int32_t id) {
+  projectdb::Statement s(
+      project_db_->handle(),
+      "SELECT code, value FROM analysis_stats WHERE analysis_id = ?1 ORDER BY rowid");
+  s.Bind(1, host::Value{static_cast<std::int64_t>(id)});
+  std::vector<ItemStat> stats;
+  while (s.Step()) {
+    stats.push_back(ItemStat{static_cast<std::int32_t>(s.ColumnInt(0)),
+                             static_cast<float>(host::ToDouble(s.Column(1)))});
+  }
+  return stats;
+}
+
+bool Project::ItemExists(std::int32_t id) {
+  projectdb::Statement s(project_db_->handle(), "SELECT 1 FROM analyses WHERE id = ?1");
+  s.Bind(1, host::Value{static_cast<std::int64_t>(id)});
+  return s.Step();
+}
+
+std::int32_t Project::ReadStatus(std::int32_t id) {
+  projectdb::Statement s(project_db_->handle(), "SELECT status FROM analyses WHERE id = ?1");
+  s.Bind(1, host::Value{static_cast<std::int64_t>(id)});
+  if (!s.Step()) throw host::HostError(host::kErrElementNotFound, "Element not found");
+  return static_cast<std::int32_t>(s.ColumnInt(0));
+}
+
+void Project::WriteStatus(std::int32_t id, std::int32_t status) {
+  projectdb::Statement s(project_db_->handle(), "UPDATE analyses SET status = ?1 WHERE id = ?2");
+  s.Bind(1, host::Value{static_cast<std::int64_t>(status)})
+      .Bind(2, host::Value{static_cast<std::int64_t>(id)})
+      .Run();
+}
+
+host::Date Project::ReadRunDate(std::int32_t id) {
+  projectdb::Statement s(project_db_->handle(), "SELECT run_date FROM analyses WHERE id = ?1");
+  s.Bind(1, host::Value{static_cast<std::int64_t>(id)});
+  if (!s.Step()) throw host::HostError(host::kErrElementNotFound, "Element not found");
+  return DateFromMicros(s.Column(0));
+}
+
+void Project::WriteRunDate(std::int32_t id, const host::Date& date) {
+  projectdb::Statement s(project_db_->handle(), "UPDATE analyses SET run_date = ?1 WHERE id = ?2");
+  s.Bind(1, MicrosFromDate(date)).Bind(2, host::Value{static_cast<std::int64_t>(id)}).Run();
+}
+
+void Project::WriteStat(std::int32_t id, std::int32_t code, float value) {
+  projectdb::Statement s(project_db_->handle(),
+                         "INSERT OR REPLACE INTO analysis_stats (analysis_id, code, value) "
+                         "VALUES (?1, ?2, ?3)");
+  s.Bind(1, host::Value{static_cast<std::int64_t>(id)})
+      .Bind(2, host::Value{static_cast<std::int64_t>(code)})
+      .Bind(3, host::Value{static_cast<double>(value)})
+      .Run();
+}
+
+void Project::DeleteStats(std::int32_t id) {
+  projectdb::Statement s(project_db_->handle(),
+                         "DELETE FROM analysis_stats WHERE analysis_id = ?1");
+  s.Bind(1, host::Value{static_cast<std::int64_t>(id)}).Run();
+}
+
+// ---------------------------------------------------------------------------
+std::string Project::StatusText(std::int32_t status) {
+  switch (status) {
+    case 0:
+      return "Not run";
+    case 1:
+      return "Finished";
+    case 2:
+      return "Finished with warnings";
+    case 3:
+      return "Finished with errors";
+    case 6:
+      return "Preparing";
+    case 7:
+      return "Engine running";
+    case 8:
+      return "Reading results";
+    case 9:
+      return "Stopping";
+    default:
+      return "Unknown";
+  }
+}
+
+std::string Project::FormatRunDate(const host::Date& date) {
+  if (!date) return "";
+  const std::time_t t = Clock::to_time_t(*date);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+  return buf;
+}
+
+}  // namespace pramble::sqlhost

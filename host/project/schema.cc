@@ -1,0 +1,136 @@
+#include "host/project/schema.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+
+#include "host/errors.h"
+
+namespace pramble::sqlhost {
+namespace {
+
+bool IsAsciiAlnum(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+std::string Encode(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : text) {
+    if (IsAsciiAlnum(c)) {
+      out += c;
+    } else {
+      const auto b = static_cast<unsigned char>(c);
+      out += '_';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    }
+  }
+  return out;
+}
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) !=
+        std::tolower(static_cast<unsigned char>(prefix[i])))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string projectdb::QuoteSqlName(const std::string& name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string projectdb::QuoteSqlText(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out + "'";
+}
+
+std::string TempQueryPrefix(std::int32_t id) {
+  const std::int64_t v = id;
+  return "tq" + (v < 0 ? "n" + std::to_string(-v) : std::to_string(v)) + "_";
+}
+
+std::string TempQueryName(const std::string& suffix_or_layer, std::int32_t id) {
+  const std::string prefix = TempQueryPrefix(id);
+  const std::string& s = suffix_or_layer;
+  if (s.size() >= 2 && s[0] == '_') {
+    bool plain = true;
+    for (std::size_t i = 1; i < s.size(); ++i) plain = plain && IsAsciiAlnum(s[i]);
+    if (plain) return prefix + s.substr(1);
+    return prefix + "S_" + Encode(s);
+  }
+  return prefix + "L_" + Encode(s);
+}
+
+bool IsReservedLayerName(const std::string& name) {
+  if (StartsWithNoCase(name, "sqlite_") || StartsWithNoCase(name, "pramble_")) return true;
+  if (!StartsWithNoCase(name, "tq")) return false;
+  std::size_t i = 2;
+  if (i < name.size() && (name[i] == 'n' || name[i] == 'N')) ++i;
+  const std::size_t digits = i;
+  while (i < name.size() && std::isdigit(static_cast<unsigned char>(name[i]))) ++i;
+  return i > digits && i < name.size() && name[i] == '_';
+}
+
+std::string LayerTableName(const std::string& layer_name) { return layer_name; }
+
+void projectdb::ExecSql(sqlite3* db, const std::string& sql) {
+  char* message = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+    std::string text = message ? message : sqlite3_errmsg(db);
+    sqlite3_free(message);
+    const int code = sqlite3_errcode(db) & 0xff;
+    const std::int32_t number =
+        (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+            ? host::kErrDatabaseLocked
+            : (code == SQLITE_READONLY ? host::kErrReadOnly : host::kErrSql);
+    throw host::HostError(number, "SQLite error: " + text + " in SQL: " + sql);
+  }
+}
+
+void CreateProjectSchema(sqlite3* db) {
+  using projectdb::ExecSql;
+  using projectdb::QuoteSqlText;
+  ExecSql(db,
+          "CREATE TABLE project_info (key TEXT PRIMARY KEY, value TEXT NOT NULL);"
+          "CREATE TABLE settings (section TEXT NOT NULL COLLATE NOCASE,"
+          " key TEXT NOT NULL COLLATE NOCASE, kind TEXT NOT NULL, value,"
+          " PRIMARY KEY (section, key));"
+          "CREATE TABLE surveys (id INTEGER PRIMARY KEY, name TEXT NOT NULL,"
+          " definition TEXT NOT NULL);"
+          "CREATE TABLE data_filters (id INTEGER PRIMARY KEY, name TEXT NOT NULL,"
+          " definition TEXT NOT NULL);"
+          "CREATE TABLE model_definitions (id INTEGER PRIMARY KEY, name TEXT NOT NULL,"
+          " definition TEXT NOT NULL);"
+          "CREATE TABLE analyses (id INTEGER PRIMARY KEY, name TEXT NOT NULL,"
+          " survey_id INTEGER NOT NULL REFERENCES surveys (id),"
+          " data_filter_id INTEGER NOT NULL REFERENCES data_filters (id),"
+          " model_definition_id INTEGER NOT NULL REFERENCES model_definitions (id),"
+          " status INTEGER NOT NULL DEFAULT 0, run_date INTEGER);"
+          "CREATE TABLE analysis_stats (analysis_id INTEGER NOT NULL REFERENCES analyses (id),"
+          " code INTEGER NOT NULL, value REAL NOT NULL, UNIQUE (analysis_id, code));"
+          "CREATE TABLE layers (ord INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE COLLATE NOCASE,"
+          " layer_type INTEGER NOT NULL, parent TEXT, table_name TEXT NOT NULL);"
+          "CREATE TABLE layer_fields (layer_ord INTEGER NOT NULL REFERENCES layers (ord),"
+          " ord INTEGER NOT NULL, name TEXT NOT NULL, kind TEXT NOT NULL,"
+          " field_type INTEGER NOT NULL, units TEXT NOT NULL DEFAULT '',"
+          " PRIMARY KEY (layer_ord, ord));");
+  ExecSql(db, std::string("INSERT INTO project_info (key, value) VALUES (") +
+                  QuoteSqlText(kFormatKey) + ", " + QuoteSqlText(kFormatValue) + ");");
+}
+
+}  // namespace pramble::sqlhost

@@ -1,0 +1,70 @@
+// Every name the host gives to things inside a project folder, in one place:
+// the two database files, the tables of the project database, the layer tables
+// of the data database and the names of the items' temporary queries.
+// docs/project-description.md describes the folder for users.
+//
+// Project database (project.db):
+//   project_info(key, value)                       format marker
+//   settings(section, key, kind, value)            the settings store (scope 1)
+//   surveys / data_filters / model_definitions(id, name, definition)
+//   analyses(id, name, survey_id, data_filter_id, model_definition_id,
+//            status, run_date)                     run_date: microseconds since
+//                                                  1970-01-01 UTC, NULL when empty
+//   analysis_stats(analysis_id, code, value)
+//   layers(ord, name, layer_type, parent, table_name)
+//   layer_fields(layer_ord, ord, name, kind, field_type, units)
+// The component adds its results table itself on the first save.
+//
+// Data database (data.db): one table per layer, named as the layer, with one
+// column per field; the items' temporary queries are saved there too.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct sqlite3;
+
+namespace pramble::sqlhost {
+
+inline constexpr const char* kProjectFileName = "project.db";
+inline constexpr const char* kDataFileName = "data.db";
+inline constexpr const char* kFormatKey = "format";
+inline constexpr const char* kFormatValue = "pramble-project-1";
+
+namespace projectdb {
+// `name` as an SQLite identifier between double quotes.
+std::string QuoteSqlName(const std::string& name);
+// `text` as an SQLite string literal between single quotes.
+std::string QuoteSqlText(const std::string& text);
+// Runs `sql` (one or more statements without results) on `db`; throws
+// host::HostError with SQLite's message and the statement on failure.
+void ExecSql(sqlite3* db, const std::string& sql);
+}  // namespace projectdb
+
+// The saved name of item `id`'s temporary query for a suffix ("_Obs") or a
+// layer name. Only [A-Za-z0-9_] occur, so the name stands unbracketed in SQL:
+//   suffix "_" + letters and digits:  tq<id>_<rest>        tq12_Obs
+//   a layer name:                     tq<id>_L_<encoded>   tq12_L_Line_20transect
+//   any other suffix:                 tq<id>_S_<encoded>
+// <id> is the decimal ID ("n" + digits for a negative one); <encoded> keeps
+// letters and digits and writes every other byte as "_" and two upper-case hex
+// digits, so that different names (compared without regard to case, as SQLite
+// compares names) never meet. Every name of item `id` starts with
+// TempQueryPrefix(id); layer tables never do (see IsReservedLayerName).
+std::string TempQueryName(const std::string& suffix_or_layer, std::int32_t id);
+std::string TempQueryPrefix(std::int32_t id);
+
+// True for layer names that `create` refuses because their table could meet a
+// temporary query or a table of SQLite or of the database layer: names that
+// start with "tq" + digits + "_" or "tqn" + digits + "_", or with "sqlite_", or
+// with "pramble_" (compared without regard to case).
+bool IsReservedLayerName(const std::string& name);
+
+// The data-database table that holds a layer's rows.
+std::string LayerTableName(const std::string& layer_name);
+
+// Creates the tables of an empty project database. Throws host::HostError
+// with SQLite's message and the statement on failure.
+void CreateProjectSchema(sqlite3* db);
+
+}  // namespace pramble::sqlhost
