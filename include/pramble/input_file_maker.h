@@ -15,8 +15,12 @@
 //   }
 //
 // MakeFile answers False, and writes no file, when a step declined; the
-// reason is then in the thread's global log. The host's services must be
-// installed on the calling thread (host/services.h). Lines end in CR LF.
+// reason is then in the thread's global log (a thread without one gets one
+// from the host's services). It also answers False, with a level-2 message
+// naming the file, when the command file or the log file cannot be written.
+// The host's services must be installed on the calling thread
+// (host/services.h). Lines end in CR LF; the file is described in
+// docs/command-file.md.
 #pragma once
 
 #include <cstdint>
