@@ -1,0 +1,164 @@
+// The sample query "_Smp": one row per record of the lowest sample layer above
+// the observation layer, with the join keys SMP_LINK and STR_LINK, the sample
+// label SMP_LABEL, the effort SMP_EFFORT and the usable fields of the sample
+// layers up to the top one (type 20). Effort held below the sample layer is
+// summed per sample label through "_SmpEffort1" to "_SmpEffort3".
+#include <string>
+
+#include "data_files/data_file_maker_impl.h"
+#include "errors/c_mod_error_handling.h"
+#include "errors/c_mod_global.h"
+#include "host/value.h"
+
+namespace pramble {
+namespace {
+
+// The sample layer types, as GetParentLayer takes them.
+constexpr char kSampleTypes[] = "20,21,22,23,24,25";
+// The top sample layer, whose records link to the stratum layer.
+constexpr std::int32_t kTopSampleLayer = 20;
+
+}  // namespace
+
+bool CClsDataFileMaker::Impl::GetSampleLayerType(std::int32_t& lngSmpLayerType,
+                                                 const std::string& strObsLayerName) {
+  try {
+    const host::Command cmd =
+        host::CurrentServices().Reader().GetCommand(ModelDefinitionDefinition, "Sample");
+    if (cmd.OptionCount() == 0) {
+      lngSmpLayerType = kTopSampleLayer;
+    } else {
+      for (int i = 0; i < cmd.OptionCount(); ++i) {
+        if (host::EqualsNoCase(cmd.option_names[i], "LayerType"))
+          lngSmpLayerType = host::ToLong(host::Value(cmd.option_values[i]));
+      }
+    }
+    auto layer = LayerList().Item(strObsLayerName);
+    if (!Required(layer).GetParentLayer(std::to_string(lngSmpLayerType))) {
+      LogAdd("Sample layer of type " +
+                 host::CurrentServices().LayerTypes().GetLayerTypeName(lngSmpLayerType) +
+                 " as specified in the Model Definition does not exist in this survey.",
+             2);
+      return false;
+    }
+    return true;
+  } catch (...) {
+    LogErrorSource("DataFileMaker.GetSampleLayerType");
+    return false;
+  }
+}
+
+bool CClsDataFileMaker::Impl::MakeSmpQuery(std::int32_t lngSmpLayerType, std::int32_t lngStratType,
+                                           std::int32_t lngStratLayerType,
+                                           const std::string& /*strStratFieldName*/,
+                                           const std::string& strObsLayerName,
+                                           host::clsKeyedCollection& colFields) {
+  // The start layer: the nearest sample-type layer above the observation
+  // layer, of whatever sample type.
+  std::string start_name;
+  try {
+    auto layer = LayerList().Item(strObsLayerName);
+    start_name = Required(Required(layer).GetParentLayer(kSampleTypes)).Name();
+  } catch (...) {
+    start_name.clear();
+  }
+  if (start_name.empty()) {
+    LogAdd("Could not locate sample or subsample layer type as parent of '" + strObsLayerName + "'",
+           2);
+    return false;
+  }
+
+  try {
+    std::string effort_field;
+    std::string effort_layer;
+    if (!host::CurrentServices().Queries().GetEffortSource(
+            effort_field, effort_layer, EffortMeasureUnits, Project(), SurveyDefinition, start_name,
+            lngSmpLayerType, lngStratType, lngStratLayerType, RunLog()))
+      return false;
+
+    std::string sel = "SELECT ";
+    std::string from = "FROM ";
+    std::string joins;
+    std::string flds;
+    std::string aliases;
+    bool top = false;
+    bool first = true;
+    bool agg = false;
+    std::shared_ptr<host::DataLayer> current = LayerList().Item(start_name);
+    while (true) {
+      host::DataLayer& layer = Required(current);
+      const std::string layer_name = layer.Name();
+      const std::int32_t layer_type = layer.LayerType();
+      const std::string t = QueryName(layer_name);
+      host::LayerFieldList& fields = layer.Fields();
+
+      if (layer_type == kTopSampleLayer) {
+        top = true;
+        sel += "[" + t + "].[" + Required(fields.LinkField()).Name() + "] AS STR_LINK, ";
+      }
+      if (first) {
+        first = false;
+        sel += "[" + t + "].[" + Required(fields.IDField()).Name() + "] AS SMP_LINK, ";
+      }
+      if (layer_type == lngSmpLayerType) {
+        sel += "[" + t + "].[" + Required(fields.IDField()).Name() + "] & \". \"";
+        if (auto label = fields.LabelField()) sel += " & [" + t + "].[" + label->Name() + "]";
+        sel += " AS SMP_LABEL, ";
+      }
+      if (host::EqualsNoCase(effort_layer, layer_name)) {
+        sel += "[" + t + "].[" + effort_field + "] AS SMP_EFFORT, ";
+        // Effort held below the sample layer is summed per sample.
+        if (layer_type > lngSmpLayerType) agg = true;
+        if (agg)
+          sel += "[" + t + "].[" + Required(fields.IDField()).Name() + "] AS SMP_EFFORT_ID, ";
+      }
+      AppendLayerFields(layer, t, flds, aliases, colFields);
+      from += "(";
+      if (top) {
+        joins = "[" + t + "]) " + joins;
+        break;
+      }
+      std::shared_ptr<host::DataLayer> parent = layer.GetParentLayer("");
+      host::DataLayer& parent_layer = Required(parent);
+      const std::string p = QueryName(parent_layer.Name());
+      joins = "INNER JOIN [" + t + "] ON [" + p + "].[" +
+              Required(parent_layer.Fields().IDField()).Name() + "] = [" + t + "].[" +
+              Required(fields.LinkField()).Name() + "]) " + joins;
+      current = parent;
+    }
+
+    if (!flds.empty()) sel += flds;
+    sel.erase(sel.size() - 2);
+    sel += " ";
+    const std::string base = sel + from + joins;
+
+    if (!agg) return SaveTempQuery("_Smp", base, false);
+
+    if (!SaveTempQuery("_SmpEffort1", base, false)) return false;
+    const std::string q1 = QueryName("_SmpEffort1");
+    if (!SaveTempQuery("_SmpEffort2",
+                       "SELECT FIRST(SMP_LABEL) AS SMP_LABEL1, FIRST(SMP_EFFORT) AS SMP_EFFORT1, "
+                       "FIRST(SMP_EFFORT_ID) AS SMP_EFFORT_ID1 FROM " +
+                           q1 + " GROUP BY SMP_EFFORT_ID",
+                       false))
+      return false;
+    const std::string q2 = QueryName("_SmpEffort2");
+    if (!SaveTempQuery("_SmpEffort3",
+                       "SELECT FIRST(SMP_LABEL1) AS SMP_LABEL2, SUM(SMP_EFFORT1) AS SMP_EFFORT2 "
+                       "FROM " +
+                           q2 + " GROUP BY SMP_LABEL1",
+                       false))
+      return false;
+    const std::string q3 = QueryName("_SmpEffort3");
+    return SaveTempQuery("_Smp",
+                         "SELECT STR_LINK, SMP_LINK, SMP_LABEL, " + aliases +
+                             "SMP_EFFORT2 AS SMP_EFFORT FROM " + q1 + " LEFT JOIN " + q3 + " ON " +
+                             q1 + ".SMP_LABEL = " + q3 + ".SMP_LABEL2",
+                         false);
+  } catch (...) {
+    LogErrorSource("DataFileMaker.MakeSmpQuery");
+    return false;
+  }
+}
+
+}  // namespace pramble
