@@ -1,0 +1,174 @@
+// CClsDatabaseInterface: storing what a run left (R log, results text,
+// statistics) in the project, and removing the command folder.
+#include <algorithm>
+#include <cctype>
+#include <exception>
+
+#include "database_interface/c_cls_database_interface.h"
+#include "errors/c_mod_error_handling.h"
+#include "errors/c_mod_global.h"
+#include "host/dao.h"
+#include "host/errors.h"
+#include "host/project_database.h"
+#include "host/services.h"
+#include "host/value.h"
+
+namespace pramble {
+namespace {
+
+constexpr char kResultsTable[] = "AnalysisQuoxResults";
+
+std::string ToLowerAscii(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// R reports trouble in its console output with these words; any occurrence
+// counts, even inside a warning or a longer word.
+bool LogReportsError(const std::string& r_log) {
+  const std::string lower = ToLowerAscii(r_log);
+  return lower.find("error") != std::string::npos ||
+         lower.find("execution halted") != std::string::npos;
+}
+
+}  // namespace
+
+bool CClsDatabaseInterface::SaveResults(std::int32_t& udtEngineStatus) {
+  // A project without its database is a failure of the caller's run.
+  if (!mdbProject) {
+    if (!mProjectDatabase) throw host::HostError(host::kErrObjectNotSet, "Object variable not set");
+    mdbProject = &mProjectDatabase->Database();
+  }
+  host::Services& services = host::CurrentServices();
+  host::FileSystem& files = services.Files();
+  std::string strOutput;
+
+  // In debug mode R never ran; a run that never started left no file.
+  if (!mblnDebugMode && udtEngineStatus != 6) {
+    try {
+      std::string strLog;
+      if (!files.ReadTextFile(mstrLogFile, strLog)) {
+        LogAdd("Analysis engine finished, but Corvane could not read the log file.", 1);
+      } else {
+        LogAdd("-- Start of Analyis Engine Log File --", 0);
+        LogAdd(strLog, 0);
+        LogAdd("-- End of Analyis Engine Log File --", 0);
+        if (LogReportsError(strLog) && udtEngineStatus < 3) udtEngineStatus = 3;
+      }
+    } catch (...) {
+      LogAdd("Engine finished, but Corvane could not read the log file.", 1);
+    }
+
+    LogAdd("Analysis engine status '" + services.Results().GetEngineStatusText(udtEngineStatus) +
+               "'",
+           0);
+
+    if (udtEngineStatus >= 1 && udtEngineStatus <= 4) {
+      try {
+        LogAdd("Reading Results", 0);
+        if (!files.ReadTextFile(mstrResultsFile, strOutput)) {
+          LogAdd("Could not read the results file.  Results not saved.", 0);
+          strOutput.clear();
+        }
+      } catch (...) {
+        LogAdd("Encontered a problem reading either the output or plot file.  Results not saved.",
+               1);
+        strOutput.clear();
+      }
+    }
+
+    if (udtEngineStatus == 1 || udtEngineStatus == 2) {
+      try {
+        if (!SaveStatsFileContents(mstrStatsFile)) {
+          LogAdd("Could not read the stats file.  Results not saved.", 0);
+          strOutput.clear();
+        }
+      } catch (...) {
+        LogAdd("Encontered a problem reading the stats file.  Stats not saved.", 1);
+        strOutput.clear();
+      }
+    }
+  }
+  if (mblnDebugMode || udtEngineStatus != 6) LogAdd("Run finished", 0);
+
+  try {
+    if (!OpenQuoxResultsTable()) {
+      DeleteCmdFolder();
+      return false;
+    }
+    // An absent setting stores plain texts.
+    const host::Value level =
+        mProjectDatabase->Settings().GetSetting(1, 2, "General", "CompressionLevel");
+    const std::int32_t lngCompressionLevel = host::IsNull(level) ? 0 : host::ToLong(level);
+
+    mrsResults->Seek("=", host::Value{static_cast<std::int64_t>(mlngID)});
+    if (mrsResults->NoMatch()) {
+      mrsResults->AddNew();
+      mrsResults->Fields("ID").SetValue(host::Value{static_cast<std::int64_t>(mlngID)});
+    } else {
+      mrsResults->Edit();
+    }
+    const std::string strLogContents = gLog ? gLog->Contents() : std::string();
+    if (lngCompressionLevel > 0) {
+      host::ResultsUtilities& results = services.Results();
+      mrsResults->Fields("Log").SetValue(host::Value{results.CompressText(strLogContents)});
+      mrsResults->Fields("Output").SetValue(host::Value{results.CompressText(strOutput)});
+    } else {
+      mrsResults->Fields("Log").SetValue(host::Value{strLogContents});
+      mrsResults->Fields("Output").SetValue(host::Value{strOutput});
+    }
+    mrsResults->Update();
+    mrsResults.reset();
+  } catch (...) {
+    // The final status 3 needs a reason the user can read. The command folder
+    // stays, so that nothing R wrote is lost.
+    LogAdd("Could not store the results of this analysis in the project database: " +
+               GetCurrentError().description,
+           2);
+    mrsResults.reset();
+    return false;
+  }
+
+  DeleteCmdFolder();
+  return true;
+}
+
+bool CClsDatabaseInterface::OpenQuoxResultsTable() {
+  bool blnTableExists = false;
+  try {
+    mdbProject->GetTableDef(kResultsTable);
+    blnTableExists = true;
+  } catch (...) {
+    // Only means that the table is missing.
+  }
+  try {
+    if (!blnTableExists) {
+      host::ResultsUtilities& results = host::CurrentServices().Results();
+      std::unique_ptr<host::dao::TableDef> tdf = mdbProject->CreateTableDef(kResultsTable);
+      results.AddLongField(*tdf, "ID", 0, true);
+      results.AddMemoField(*tdf, "Output", "\"\"", true);
+      results.AddMemoField(*tdf, "Log", "\"\"", true);
+      mdbProject->AppendTableDef(*tdf);
+      results.AddPrimaryKey(*tdf, "ID", "", "");
+    }
+    mrsResults = mdbProject->OpenRecordset(kResultsTable, host::dao::kOpenTable);
+    mrsResults->SetIndex("PrimaryKey");
+    return true;
+  } catch (...) {
+    LogErrorSource("DatabaseInterface.OpenQuoxResultsTable");
+    mrsResults.reset();
+    return false;
+  }
+}
+
+void CClsDatabaseInterface::DeleteCmdFolder() {
+  // A run that failed before its folder was made has nothing to delete.
+  if (mblnDebugMode || mstrCmdFolder.empty()) return;
+  try {
+    host::CurrentServices().Files().DeleteFolder(mstrCmdFolder, false);
+  } catch (...) {
+  }
+}
+
+}  // namespace pramble
