@@ -1,0 +1,108 @@
+# plot() of a fitted detection function: one page per detection function.
+#
+# Unconditional pages show a histogram of the detected distances scaled so
+# that a bar's height is comparable with the detection probability
+# (count * W / (N_covered * bar width)), the detection function averaged
+# over the population (weights 1/p_i) and, for exact distances, each
+# object's fitted value. Conditional pages (double-observer methods) show,
+# per interval, the proportion of the objects seen by one observer that the
+# other observer also saw, with the mean fitted conditional probability.
+
+plot.ddf <- function(x, which = NULL, breaks = NULL, nc = NULL, maintitle = "", showpoints = TRUE,
+                     lwd = 1, lty = 1, pch = 1, cex = 1, ...) {
+  model <- x
+  meta <- model$meta.data
+  breaks <- if (is.null(breaks)) default.breaks(model, nc) else check.breaks(model, breaks)
+  pages <- plot.pages(model)
+  if (!is.null(which)) pages <- pages[which]
+  grid <- seq(meta$left, meta$width, length.out = 101L)
+  o <- model$data
+  nht <- length(model$ht)
+  wt <- 1 / model$fitted
+  for (pg in pages) {
+    title <- if (nzchar(trimws(maintitle))) paste(maintitle, pg$title, sep = "\n") else pg$title
+    if (pg$kind == "unconditional") {
+      f.grid <- matrix(pg$f(rep(seq_len(nht), times = length(grid)), rep(grid, each = nht)), nrow = nht)
+      line <- colSums(f.grid * wt) / sum(wt)
+      sel <- pg$subset
+      cnt <- tabulate(object.bins(model, sel, breaks), length(breaks) - 1L)
+      height <- cnt * (meta$width - meta$left) / (model$Nhat * diff(breaks))
+      pts <- NULL
+      if (!meta$binned && showpoints && length(sel)) {
+        j <- match(sel, model$ht)
+        pts <- list(x = o$distance[sel], y = pg$f(j, o$distance[sel]))
+      }
+    } else {
+      sel <- pg$subset
+      bins <- object.bins(model, sel, breaks)
+      nb <- length(breaks) - 1L
+      tot <- tabulate(bins, nb)
+      hit <- tabulate(bins[pg$hit], nb)
+      height <- ifelse(tot > 0, hit / pmax(tot, 1), 0)
+      f.grid <- matrix(pg$f(rep(sel, times = length(grid)), rep(grid, each = length(sel))),
+                       nrow = length(sel))
+      line <- colMeans(f.grid)
+      pts <- NULL
+      if (!meta$binned && showpoints && length(sel)) {
+        pts <- list(x = o$distance[sel], y = pg$f(sel, o$distance[sel]))
+      }
+    }
+    ylim <- c(0, max(1, height, line, na.rm = TRUE) * 1.05)
+    plot(NA, xlim = c(meta$left, meta$width), ylim = ylim, xlab = "Distance",
+         ylab = "Detection probability", main = title, ...)
+    rect(breaks[-length(breaks)], 0, breaks[-1L], height)
+    lines(grid, line, lwd = lwd, lty = lty)
+    if (!is.null(pts)) points(pts$x, pts$y, pch = pch, cex = cex)
+  }
+  invisible(NULL)
+}
+
+# The pages of a method: unconditional functions take indices among the
+# abundance objects (model$ht); conditional ones take rows of the object
+# table.
+plot.pages <- function(model) {
+  info <- model$info
+  o <- model$data
+  all.rows <- seq_len(nrow(o))
+  pooled <- function(j, x) pooled.g(model, j, x)
+  if (!info$double) {
+    return(list(list(kind = "unconditional", title = "Detection probability", f = pooled,
+                     subset = model$ht)))
+  }
+  p1 <- function(rows, x) cond.p(model, rows, x, 1)
+  p2 <- function(rows, x) cond.p(model, rows, x, 2)
+  # conditional probability, given detection by either, of each history
+  share <- function(j, x, which) {
+    rows <- model$ht[j]
+    a <- p1(rows, x)
+    b <- if (info$mode == "io") p2(rows, x) else a
+    pd <- 1 - (1 - a) * (1 - b)
+    switch(which, one = a / pd, two = b / pd, both = a * b / pd)
+  }
+  if (info$mode == "io") {
+    list(
+      list(kind = "unconditional", title = "Observer 1 detections",
+           f = function(j, x) pooled(j, x) * share(j, x, "one"), subset = which(o$d1 == 1)),
+      list(kind = "unconditional", title = "Observer 2 detections",
+           f = function(j, x) pooled(j, x) * share(j, x, "two"), subset = which(o$d2 == 1)),
+      list(kind = "unconditional", title = "Duplicate detections",
+           f = function(j, x) pooled(j, x) * share(j, x, "both"), subset = which(o$d1 == 1 & o$d2 == 1)),
+      list(kind = "unconditional", title = "Pooled detections", f = pooled, subset = all.rows),
+      list(kind = "conditional", title = "Conditional detection probability: observer 1 given observer 2",
+           f = p1, subset = which(o$d2 == 1), hit = o$d1[o$d2 == 1] == 1),
+      list(kind = "conditional", title = "Conditional detection probability: observer 2 given observer 1",
+           f = p2, subset = which(o$d1 == 1), hit = o$d2[o$d1 == 1] == 1))
+  } else if (info$mode == "trial") {
+    list(
+      list(kind = "unconditional", title = "Observer 1 detections", f = pooled, subset = model$ht),
+      list(kind = "conditional", title = "Conditional detection probability: observer 1 given observer 2",
+           f = p1, subset = which(o$d2 == 1), hit = o$d1[o$d2 == 1] == 1))
+  } else {
+    list(
+      list(kind = "unconditional", title = "Observer 1 detections",
+           f = function(j, x) pooled(j, x) * share(j, x, "one"), subset = which(o$d1 == 1)),
+      list(kind = "unconditional", title = "Pooled detections", f = pooled, subset = all.rows),
+      list(kind = "conditional", title = "Conditional detection probability: observer 1 given detection",
+           f = function(rows, x) 1 / (2 - p1(rows, x)), subset = all.rows, hit = o$d1 == 1))
+  }
+}

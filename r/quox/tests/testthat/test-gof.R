@@ -1,0 +1,75 @@
+# Goodness of fit and plots.
+
+test_that("Cramer-von Mises distribution function at tabulated quantiles", {
+  # upper percentage points of the asymptotic distribution (Anderson and Darling 1952)
+  q <- c(0.34730, 0.46136, 0.58061, 0.74346)
+  expect_equal(pcvm(q), c(0.90, 0.95, 0.975, 0.99), tolerance = 1e-4)
+  expect_equal(pcvm(c(0, Inf)), c(0, 1))
+})
+
+test_that("uniform key: chi-square and Cramer-von Mises by hand", {
+  d <- sim.single(60, seed = 51)
+  m <- ddf(method = "ds", dsmodel = ~cds(key = "unif", formula = ~1), data = d,
+           meta.data = list(width = 50))
+  png(tempfile(fileext = ".png"))
+  g <- ddf.gof(m, breaks = c(0, 10, 25, 50))
+  dev.off()
+  expected <- 60 * c(10, 15, 25) / 50
+  observed <- as.vector(table(cut(d$distance, c(0, 10, 25, 50), include.lowest = TRUE)))
+  expect_equal(g$ds$table$expected, expected)
+  expect_equal(g$ds$table$observed, observed)
+  expect_equal(g$ds$chisq, sum((observed - expected)^2 / expected))
+  expect_equal(g$ds$df, 2)
+  u <- sort(d$distance / 50)
+  w <- 1 / 720 + sum((u - (2 * (1:60) - 1) / 120)^2)
+  expect_equal(g$cvm$W, w)
+  expect_equal(g$cvm$p, 1 - pcvm(w))
+})
+
+d <- sim.double(N = 500, seed = 52)
+
+test_that("double-observer chi-square tables add up to the observed counts", {
+  m <- ddf(method = "io", dsmodel = ~cds(key = "hn", formula = ~1),
+           mrmodel = ~glm(link = "logit", formula = ~distance), data = d, meta.data = list(width = 50))
+  png(tempfile(fileext = ".png"))
+  g <- ddf.gof(m)
+  dev.off()
+  expect_equal(sum(g$ds$table$expected), m$n, tolerance = 1e-8)
+  expect_equal(rowSums(g$mr$expected), rowSums(g$mr$observed), tolerance = 1e-8)
+  nb <- nrow(g$ds$table)
+  expect_equal(g$total$df, (nb - 1) + nb * 2 - m$npar)
+  expect_equal(g$total$chisq, g$ds$chisq + g$mr$chisq)
+  out <- capture.output(print(g))
+  expect_true(any(grepl("Total chi-square", out)))
+  expect_false(any(grepl("error", out, ignore.case = TRUE)))
+})
+
+test_that("binned data: the given breaks, no Q-Q plot and no device opened", {
+  r <- create.interval.data(d$distance, c(0, 10, 20, 50), 50)
+  db <- cbind(d, data.frame(distbegin = r$distbegin, distend = r$distend))
+  m <- ddf(method = "io", dsmodel = ~mcds(key = "hr", formula = ~1),
+           mrmodel = ~glm(link = "logit", formula = ~distance), data = db,
+           meta.data = list(width = 50, left = 0, binned = TRUE))
+  before <- dev.cur()
+  g <- ddf.gof(m, breaks = c(0, 10, 20, 50))
+  expect_equal(dev.cur(), before)
+  expect_null(g$cvm)
+  expect_equal(g$ds$table$to, c(10, 20, 50))
+  expect_equal(sum(g$ds$table$observed), m$n)
+})
+
+page.cases <- list(ds = 1, io = 6, io.fi = 6, trial = 2, trial.fi = 2, rem = 3, rem.fi = 3)
+
+test_that("plot draws one page per detection function of the method", {
+  for (method in names(page.cases)) {
+    m <- ddf(method = method, dsmodel = ~cds(key = "hn", formula = ~1),
+             mrmodel = ~glm(link = "logit", formula = ~distance), data = d, meta.data = list(width = 50))
+    dir <- tempfile("plots")
+    dir.create(dir)
+    png(file.path(dir, "ddf.%02d.png"), width = 200, height = 200)
+    plot(m, breaks = c(0, 10, 20, 30, 50), maintitle = " ", lwd = 2, lty = 1, pch = 1, cex = 1)
+    dev.off()
+    expect_equal(length(list.files(dir)), page.cases[[method]], info = method)
+    unlink(dir, recursive = TRUE)
+  }
+})

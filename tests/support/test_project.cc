@@ -1,0 +1,154 @@
+#include "support/test_project.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+#include "host/project/description.h"
+#include "host/project/project.h"
+#include "host/runner/event_loop.h"
+#include "host/services.h"
+#include "host/services/default_services.h"
+
+namespace fs = std::filesystem;
+
+namespace pramble::testing {
+
+TempDir::TempDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  fs::path base = (tmp && *tmp) ? fs::path(tmp) : fs::temp_directory_path();
+  std::random_device rd;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::ostringstream name;
+    name << "pramble-test-" << std::hex << rd() << rd();
+    fs::path p = base / name.str();
+    std::error_code ec;
+    if (fs::create_directory(p, ec)) {
+      path_ = p.string();
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a temporary folder in " + base.string());
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+struct TestProject::Installed {
+  explicit Installed(host::Services* s) : scoped(s) {}
+  host::ScopedServices scoped;
+};
+
+std::unique_ptr<TestProject> TestProject::FromJson(const nlohmann::json& description,
+                                                   const std::string& base_dir) {
+  std::unique_ptr<TestProject> tp(new TestProject());
+  tp->temp_ = std::make_unique<TempDir>();
+  tp->dir_ = (fs::path(tp->temp_->path()) / "project").string();
+  sqlhost::CreateProjectFromJson(tp->dir_, description,
+                                 base_dir.empty() ? tp->temp_->path() : base_dir);
+  tp->loop_ = std::make_unique<sqlhost::EventLoop>();
+  tp->services_ = std::make_unique<sqlhost::DefaultServices>(*tp->loop_);
+  tp->project_ = sqlhost::Project::Open(tp->dir_);
+  tp->installed_ = std::make_unique<Installed>(tp->services_.get());
+  return tp;
+}
+
+std::unique_ptr<TestProject> TestProject::FromExample() {
+  return FromJson(ExampleDescription());
+}
+
+TestProject::~TestProject() {
+  installed_.reset();
+  project_.reset();
+  services_.reset();
+  loop_.reset();
+}
+
+namespace {
+
+// A minimal CSV reader for the example files: a header row and plain or
+// double-quoted cells, no line breaks inside cells.
+std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error("cannot open " + path);
+  std::vector<std::vector<std::string>> rows;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    std::vector<std::string> cells;
+    std::string cell;
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      char c = line[i];
+      if (quoted) {
+        if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') cell += '"', ++i;
+        else if (c == '"') quoted = false;
+        else cell += c;
+      } else if (c == '"') {
+        quoted = true;
+      } else if (c == ',') {
+        cells.push_back(cell);
+        cell.clear();
+      } else {
+        cell += c;
+      }
+    }
+    cells.push_back(cell);
+    rows.push_back(cells);
+  }
+  return rows;
+}
+
+}  // namespace
+
+nlohmann::json ExampleDescription() {
+  const fs::path dir = fs::path(PRAMBLE_EXAMPLES_DIR) / "double-observer";
+  nlohmann::json d = nlohmann::json::parse(ReadFile((dir / "project.json").string()));
+  for (auto& layer : d["layers"]) {
+    if (!layer.contains("csv")) continue;
+    auto rows = ReadCsv((dir / layer["csv"].get<std::string>()).string());
+    const auto header = rows.at(0);
+    nlohmann::json out = nlohmann::json::array();
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+      nlohmann::json row = nlohmann::json::array();
+      for (const auto& field : layer["fields"]) {
+        const std::string name = field["name"];
+        std::size_t col = 0;
+        while (col < header.size() && header[col] != name) ++col;
+        const std::string cell = col < header.size() ? rows[r].at(col) : "";
+        const std::string kind = field["kind"];
+        if (cell.empty()) row.push_back(nullptr);
+        else if (kind == "id" || kind == "link" || kind == "integer") row.push_back(std::stoll(cell));
+        else if (kind == "decimal") row.push_back(std::stod(cell));
+        else row.push_back(cell);
+      }
+      out.push_back(row);
+    }
+    layer.erase("csv");
+    layer["rows"] = out;
+  }
+  return d;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot open " + path);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& contents) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot write " + path);
+  out << contents;
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+}  // namespace pramble::testing
