@@ -88,9 +88,11 @@ void AddProjectCommands(CLI::App& app, int& exit_code) {
       exit_code = Guarded("create", [&] {
         sqlhost::CreateProject(*dir, *from);
         auto project = sqlhost::Project::Open(*dir);
+        const auto layers = project->layers().all().size();
+        const auto items = project->ListItems().size();
         std::cerr << "pramble create: created project '" << project->folder() << "' with "
-                  << project->layers().all().size() << " layers and " << project->ListItems().size()
-                  << " analysis items\n";
+                  << layers << (layers == 1 ? " layer" : " layers") << " and " << items
+                  << (items == 1 ? " analysis item\n" : " analysis items\n");
         return kExitOk;
       });
     });

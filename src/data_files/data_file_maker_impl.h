@@ -57,6 +57,20 @@ struct CClsDataFileMaker::Impl {
   // field in `colFields` (a clashing name gets the layer-type-qualified key).
   void AppendLayerFields(host::DataLayer& layer, const std::string& strQueryName, std::string& flds,
                          std::string& aliases, host::clsKeyedCollection& colFields);
+  // One step up a stratum or sample walk: puts the join of `layer` (saved
+  // query `strQueryName`) to its parent in front of `joins`; answers the parent.
+  std::shared_ptr<host::DataLayer> JoinToParent(host::DataLayer& layer,
+                                                const std::string& strQueryName,
+                                                std::string& joins);
+  // Saves the queries of a walk whose measure (area or effort) is held below
+  // the labelled layer: `stem`1 holds the walk, `stem`2 keeps one row per
+  // measure record, `stem`3 sums per label, and `final_suffix` joins the sums
+  // back. `prefix` and `measure` name the columns ("STR"/"AREA",
+  // "SMP"/"EFFORT"); `lead` is the final query's leading column list.
+  bool SaveSummedQueries(const std::string& prefix, const std::string& measure,
+                         const std::string& stem, bool first_flag, const std::string& final_suffix,
+                         const std::string& base, const std::string& lead,
+                         const std::string& aliases);
 
   // Sample query (sample_query.cc).
   bool GetSampleLayerType(std::int32_t& lngSmpLayerType, const std::string& strObsLayerName);

@@ -118,13 +118,7 @@ bool CClsDataFileMaker::Impl::MakeSmpQuery(std::int32_t lngSmpLayerType, std::in
         joins = "[" + t + "]) " + joins;
         break;
       }
-      std::shared_ptr<host::DataLayer> parent = layer.GetParentLayer("");
-      host::DataLayer& parent_layer = Required(parent);
-      const std::string p = QueryName(parent_layer.Name());
-      joins = "INNER JOIN [" + t + "] ON [" + p + "].[" +
-              Required(parent_layer.Fields().IDField()).Name() + "] = [" + t + "].[" +
-              Required(fields.LinkField()).Name() + "]) " + joins;
-      current = parent;
+      current = JoinToParent(layer, t, joins);
     }
 
     if (!flds.empty()) sel += flds;
@@ -134,27 +128,8 @@ bool CClsDataFileMaker::Impl::MakeSmpQuery(std::int32_t lngSmpLayerType, std::in
 
     if (!agg) return SaveTempQuery("_Smp", base, false);
 
-    if (!SaveTempQuery("_SmpEffort1", base, false)) return false;
-    const std::string q1 = QueryName("_SmpEffort1");
-    if (!SaveTempQuery("_SmpEffort2",
-                       "SELECT FIRST(SMP_LABEL) AS SMP_LABEL1, FIRST(SMP_EFFORT) AS SMP_EFFORT1, "
-                       "FIRST(SMP_EFFORT_ID) AS SMP_EFFORT_ID1 FROM " +
-                           q1 + " GROUP BY SMP_EFFORT_ID",
-                       false))
-      return false;
-    const std::string q2 = QueryName("_SmpEffort2");
-    if (!SaveTempQuery("_SmpEffort3",
-                       "SELECT FIRST(SMP_LABEL1) AS SMP_LABEL2, SUM(SMP_EFFORT1) AS SMP_EFFORT2 "
-                       "FROM " +
-                           q2 + " GROUP BY SMP_LABEL1",
-                       false))
-      return false;
-    const std::string q3 = QueryName("_SmpEffort3");
-    return SaveTempQuery("_Smp",
-                         "SELECT STR_LINK, SMP_LINK, SMP_LABEL, " + aliases +
-                             "SMP_EFFORT2 AS SMP_EFFORT FROM " + q1 + " LEFT JOIN " + q3 + " ON " +
-                             q1 + ".SMP_LABEL = " + q3 + ".SMP_LABEL2",
-                         false);
+    return SaveSummedQueries("SMP", "EFFORT", "_SmpEffort", false, "_Smp", base,
+                             "STR_LINK, SMP_LINK, SMP_LABEL, ", aliases);
   } catch (...) {
     LogErrorSource("DataFileMaker.MakeSmpQuery");
     return false;

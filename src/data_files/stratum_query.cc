@@ -209,13 +209,7 @@ bool CClsDataFileMaker::Impl::MakeStrQuery(std::int32_t lngStratType,
         joins = "[" + t + "]) " + joins;
         break;
       }
-      std::shared_ptr<host::DataLayer> parent = layer.GetParentLayer("");
-      host::DataLayer& parent_layer = Required(parent);
-      const std::string p = QueryName(parent_layer.Name());
-      joins = "INNER JOIN [" + t + "] ON [" + p + "].[" +
-              Required(parent_layer.Fields().IDField()).Name() + "] = [" + t + "].[" +
-              Required(fields.LinkField()).Name() + "]) " + joins;
-      current = parent;
+      current = JoinToParent(layer, t, joins);
     }
 
     if (!flds.empty()) sel += flds;
@@ -225,31 +219,52 @@ bool CClsDataFileMaker::Impl::MakeStrQuery(std::int32_t lngStratType,
 
     if (!agg) return SaveTempQuery("_Str", base, false);
 
-    if (!SaveTempQuery("_StrArea1", base, true)) return false;
-    const std::string q1 = QueryName("_StrArea1");
-    if (!SaveTempQuery("_StrArea2",
-                       "SELECT FIRST(STR_LABEL) AS STR_LABEL1, FIRST(STR_AREA) AS STR_AREA1, "
-                       "FIRST(STR_AREA_ID) AS STR_AREA_ID1 FROM " +
-                           q1 + " GROUP BY STR_AREA_ID",
-                       false))
-      return false;
-    const std::string q2 = QueryName("_StrArea2");
-    if (!SaveTempQuery("_StrArea3",
-                       "SELECT FIRST(STR_LABEL1) AS STR_LABEL2, SUM(STR_AREA1) AS STR_AREA2 "
-                       "FROM " +
-                           q2 + " GROUP BY STR_LABEL1",
-                       false))
-      return false;
-    const std::string q3 = QueryName("_StrArea3");
-    return SaveTempQuery("_Str",
-                         "SELECT STR_LINK, STR_LABEL, " + aliases + "STR_AREA2 AS STR_AREA FROM " +
-                             q1 + " LEFT JOIN " + q3 + " ON " + q1 + ".STR_LABEL = " + q3 +
-                             ".STR_LABEL2",
-                         false);
+    return SaveSummedQueries("STR", "AREA", "_StrArea", true, "_Str", base, "STR_LINK, STR_LABEL, ",
+                             aliases);
   } catch (...) {
     LogErrorSource("DataFileMaker.MakeStrQuery");
     return false;
   }
+}
+
+std::shared_ptr<host::DataLayer> CClsDataFileMaker::Impl::JoinToParent(
+    host::DataLayer& layer, const std::string& strQueryName, std::string& joins) {
+  std::shared_ptr<host::DataLayer> parent = layer.GetParentLayer("");
+  host::DataLayer& parent_layer = Required(parent);
+  const std::string p = QueryName(parent_layer.Name());
+  joins = "INNER JOIN [" + strQueryName + "] ON [" + p + "].[" +
+          Required(parent_layer.Fields().IDField()).Name() + "] = [" + strQueryName + "].[" +
+          Required(layer.Fields().LinkField()).Name() + "]) " + joins;
+  return parent;
+}
+
+bool CClsDataFileMaker::Impl::SaveSummedQueries(const std::string& prefix,
+                                                const std::string& measure,
+                                                const std::string& stem, bool first_flag,
+                                                const std::string& final_suffix,
+                                                const std::string& base, const std::string& lead,
+                                                const std::string& aliases) {
+  const std::string label = prefix + "_LABEL", value = prefix + "_" + measure;
+  if (!SaveTempQuery(stem + "1", base, first_flag)) return false;
+  const std::string q1 = QueryName(stem + "1");
+  if (!SaveTempQuery(stem + "2",
+                     "SELECT FIRST(" + label + ") AS " + label + "1, FIRST(" + value + ") AS " +
+                         value + "1, " + "FIRST(" + value + "_ID) AS " + value + "_ID1 FROM " + q1 +
+                         " GROUP BY " + value + "_ID",
+                     false))
+    return false;
+  const std::string q2 = QueryName(stem + "2");
+  if (!SaveTempQuery(stem + "3",
+                     "SELECT FIRST(" + label + "1) AS " + label + "2, SUM(" + value + "1) AS " +
+                         value + "2 " + "FROM " + q2 + " GROUP BY " + label + "1",
+                     false))
+    return false;
+  const std::string q3 = QueryName(stem + "3");
+  return SaveTempQuery(final_suffix,
+                       "SELECT " + lead + aliases + value + "2 AS " + value + " FROM " + q1 +
+                           " LEFT JOIN " + q3 + " ON " + q1 + "." + label + " = " + q3 + "." +
+                           label + "2",
+                       false);
 }
 
 }  // namespace pramble

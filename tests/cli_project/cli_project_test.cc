@@ -404,7 +404,7 @@ class ExampleCliTest : public ::testing::Test {
     CliResult r = RunPramble({"create", dir(), "--from", ExampleFile()}, out_.path());
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.err, "pramble create: created project '" + dir() +
-                         "' with 4 layers and 1 analysis items\n");
+                         "' with 4 layers and 1 analysis item\n");
   }
   std::string dir() const { return work_.path() + "/example"; }
   CliResult Run(const std::vector<std::string>& args) { return RunPramble(args, out_.path()); }
