@@ -133,7 +133,11 @@ bool EngineUtilitiesImpl::GetConvertUnits(std::string& factor_text,
   };
   const double distance = look_up("distance", distance_units, false);
   const double effort = look_up("effort", effort_units, false);
-  const double area = look_up("area", area_units, true);
+  // A survey without an area field has no area unit: densities are then
+  // reported per square effort unit (metres and kilometres give 0.001, per
+  // square kilometre).
+  const double area =
+      area_units.empty() && effort > 0 ? effort * effort : look_up("area", area_units, true);
   if (!ok) return false;
   factor_text = ShortestNumberText(distance * effort / area);
   return true;

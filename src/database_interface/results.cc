@@ -44,6 +44,15 @@ bool CClsDatabaseInterface::SaveResults(std::int32_t& udtEngineStatus) {
   host::FileSystem& files = services.Files();
   std::string strOutput;
 
+  // The row stored below replaces the item's earlier results; the statistics
+  // go with it, so that none of an earlier run's values survive beside this
+  // run's output.
+  try {
+    if (mBrowserItem) mBrowserItem->ClearStats();
+  } catch (...) {
+    LogAdd("Could not remove the statistics of the previous run of this analysis.", 1);
+  }
+
   // In debug mode R never ran; a run that never started left no file.
   if (!mblnDebugMode && udtEngineStatus != 6) {
     try {

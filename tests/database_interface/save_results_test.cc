@@ -178,6 +178,33 @@ TEST_F(SaveResultsTest, TableMadeByTheFirstSaveAndRowReplacedByTheSecond) {
   EXPECT_EQ(Row()->log, Contents());
 }
 
+TEST_F(SaveResultsTest, EverySaveReplacesTheStatisticsOfTheEarlierRun) {
+  auto first = Prepared();
+  WriteROutput(first->CmdFolder(), kRLog, "first output", "0001\t120\r\n0007\t9\r\n");
+  std::int32_t status = 1;
+  ASSERT_TRUE(first->SaveResults(status));
+  ASSERT_EQ(tp_->project()->ItemStats(kItem).size(), 2u);
+
+  // A later run that writes fewer statistics leaves none of the first run's.
+  NewLog();
+  auto second = Prepared();
+  WriteROutput(second->CmdFolder(), kRLog, "second output", "0001\t80\r\n");
+  status = 1;
+  ASSERT_TRUE(second->SaveResults(status));
+  auto stats = tp_->project()->ItemStats(kItem);
+  ASSERT_EQ(stats.size(), 1u);
+  EXPECT_EQ(stats[0].code, 1);
+  EXPECT_EQ(stats[0].value, 80.0f);
+
+  // A stopped run stores no statistics and keeps none either.
+  NewLog();
+  auto third = Prepared();
+  WriteROutput(third->CmdFolder(), kRLog, nullptr, nullptr);
+  status = 0;
+  ASSERT_TRUE(third->SaveResults(status));
+  EXPECT_TRUE(tp_->project()->ItemStats(kItem).empty());
+}
+
 TEST_F(SaveResultsTest, CompressionLevel) {
   for (const host::Value& level : {host::Value{std::int64_t{6}}, host::Value{std::int64_t{0}},
                                    host::Value{std::int64_t{-1}}, host::Value{}}) {

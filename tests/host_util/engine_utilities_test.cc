@@ -46,6 +46,9 @@ TEST(GetConvertUnitsTest, Factors) {
       {"Yard", "Nautical mile", "Square nautical mile", "0.0004937365010799136"},
       {"Meter", "Kilometer", "Acre", "0.24710538146716532"},
       {"Foot", "Foot", "Square foot", "1"},
+      // No area field: per square effort unit.
+      {"Meter", "Kilometer", "", "0.001"},
+      {"Foot", "Mile", "", "0.0001893939393939394"},
   };
   SettingsProject project;
   EngineUtilitiesImpl engine;
@@ -68,8 +71,9 @@ TEST(GetConvertUnitsTest, UnknownOrMissingUnits) {
       {"Meter", "", "Square kilometer", "Error: Cannot convert units: no effort unit is given.\n"},
       {"Meter", "Kilometer", "Kilometer",
        "Error: Cannot convert units: the area unit 'Kilometer' is not a known area unit.\n"},
-      {"Hectare", "Kilometer", "",
+      {"Hectare", "", "",
        "Error: Cannot convert units: the distance unit 'Hectare' is not a known length unit.\n"
+       "Error: Cannot convert units: no effort unit is given.\n"
        "Error: Cannot convert units: no area unit is given.\n"},
   };
   SettingsProject project;
