@@ -35,8 +35,7 @@ demo: build
 
 bench: bootstrap
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DPRAMBLE_BENCH=ON -DPRAMBLE_TESTS=OFF
-	cmake --build build-bench -j $(JOBS)
-	cmake --build build-bench --target run_bench
+	cmake --build build-bench -j $(JOBS) --target run_bench
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-bench

@@ -377,6 +377,17 @@ std::unique_ptr<SqliteDatabase> SqliteDatabase::Open(const std::string& path, Op
   if (mode == OpenMode::kReadWrite && sqlite3_db_readonly(db, "main") == 1)
     throw HostError(host::kErrReadOnly,
                     what + " '" + path + "' for writing: the file is read-only.");
+  if (mode != OpenMode::kReadOnly) {
+    // A project's databases run in WAL mode, where a commit that is not
+    // synced to the disk at once is still atomic and survives a crash of the
+    // process: only a crash of the whole machine may lose the last commits,
+    // never corrupt the file. So commits do not wait for the disk (an item's
+    // run saves and drops a dozen queries and changes its status several
+    // times before R starts); the WAL is synced when it is checkpointed.
+    Statement journal(*conn, "PRAGMA journal_mode", what);
+    if (journal.Step() && host::EqualsNoCase(host::ToText(journal.Column(0)), "wal"))
+      Statement(*conn, "PRAGMA synchronous = NORMAL", what).Run();
+  }
   return std::make_unique<SqliteDatabaseImpl>(std::move(conn));
 }
 

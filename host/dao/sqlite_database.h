@@ -34,6 +34,10 @@
 //  - Every connection registers the Jet functions (jet_functions.h) and
 //    refuses double-quoted texts in SQL (so a misspelt "name" is an error,
 //    not a text).
+//  - A database in WAL mode (the project's two are) is opened with
+//    synchronous=NORMAL: a commit does not wait for the disk, and stays
+//    atomic and survives a crash of the process; a crash of the machine may
+//    lose the last commits but never corrupts the file.
 //  - Errors: host::HostError naming the file, SQLite's message and the SQL
 //    (sqlite_connection.h). A file locked by another process is waited for
 //    (busy timeout, 5 seconds unless set), then fails with 3260 saying that

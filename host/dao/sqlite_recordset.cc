@@ -64,6 +64,10 @@ class SqliteRecordset final : public dao::Recordset {
   void MoveFirst() override {
     CheckOpen();
     mode_ = Mode::kNone;
+    // A read-only result whose cursor still stands on its first row is
+    // there already: running the statement again (for a sorted query, the
+    // whole sort) would give the same row.
+    if (OnUnchangedResult() && position_ == 1) return;
     Restart();
     if (!StepCursor()) NoCurrentRecord();
     position_ = 1;
@@ -83,8 +87,13 @@ class SqliteRecordset final : public dao::Recordset {
   void MoveLast() override {
     CheckOpen();
     mode_ = Mode::kNone;
-    Restart();
+    // A read-only result goes on from the current row; others start over.
     std::int64_t n = 0;
+    if (OnUnchangedResult() && position_ > 0) {
+      n = position_;
+    } else {
+      Restart();
+    }
     while (cursor_->Step()) {
       ++n;
       CopyRow(cursor_->get());
@@ -336,6 +345,14 @@ class SqliteRecordset final : public dao::Recordset {
       cursor_->Bind(static_cast<int>(k) + 1, params[k]);
     cursor_filtered_ = !where.empty();
     cursor_done_ = false;
+  }
+
+  // Whether the cursor stands on a row of the result as it was opened, so
+  // that the rows from it on are the ones a fresh run would give: the
+  // result is read-only (a saved query, a SELECT or a snapshot, which no
+  // call of this recordset changes) and the cursor is not a Seek's.
+  bool OnUnchangedResult() const {
+    return !src_.updatable && !cursor_filtered_ && !cursor_done_ && current_;
   }
 
   // Puts the cursor before the first row of the whole result.

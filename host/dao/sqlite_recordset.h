@@ -7,6 +7,9 @@
 //  - MoveFirst/MoveLast on an empty result: HostError 3021 "No current record.";
 //    MoveNext when Eof() is already True, and any field value without a
 //    current row, fail the same way. MoveNext past the last row sets Eof().
+//  - A read-only result (saved query, SELECT, snapshot) is run once where it
+//    can be: MoveFirst on its first row stays there, and MoveLast goes on
+//    from the current row; a sorted query is not sorted again.
 //  - RecordCount(): rows visited so far (the highest position reached);
 //    after MoveLast every row. Table-type recordsets give the table's row
 //    count at once, as DAO does.
