@@ -1,6 +1,438 @@
-// Placeholder until the demo commands land.
+// pramble demo: the main job on a simulated survey whose truth is known.
+// It makes a project from the demo survey (host/demo), runs every analysis
+// item with R, one after the other, and prints each item's final status and
+// its estimates beside the truth. What the demo simulates and how to read
+// its table is described in docs/demo.md.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
 #include "host/cli/commands.h"
+#include "host/cli/exit_codes.h"
+#include "host/cli/item_run.h"
+#include "host/cli/r_library_lock.h"
+#include "host/demo/demo_project.h"
+#include "host/demo/survey_simulator.h"
+#include "host/project/description.h"
+#include "host/project/project.h"
+#include "host/util/engine_utilities.h"
+#include "host/util/log.h"
 
 namespace pramble::cli {
-void AddDemoCommands(CLI::App&, int&) {}
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr char kDefaultFolder[] = "pramble-demo";
+// The folder inside the demo's project that keeps the survey as files.
+constexpr char kSurveyFolder[] = "demo-survey";
+
+// Why `dir` must not be replaced; nullopt when it may go. A folder may go
+// when it is empty, or when it is a pramble project holding nothing but
+// what pramble and its demo put in one: the two databases with SQLite's
+// side files, plot files and the demo's survey folder.
+std::optional<std::string> WhyNotReplace(const fs::path& dir) {
+  std::error_code ec;
+  const fs::file_status link = fs::symlink_status(dir, ec);
+  if (fs::is_symlink(link)) return "it is a symbolic link";
+  if (!fs::is_directory(link)) return "it is not a folder";
+
+  const fs::path here = fs::current_path(ec);
+  const fs::path target = fs::weakly_canonical(dir, ec);
+  if (!here.empty() && !target.empty()) {
+    const auto [t, h] = std::mismatch(target.begin(), target.end(), here.begin(), here.end());
+    if (t == target.end()) return "it holds the current folder";
+  }
+  if (fs::is_empty(dir, ec)) return std::nullopt;
+
+  try {
+    sqlhost::Project::Open(dir.string());
+  } catch (const sqlhost::ProjectError& e) {
+    return std::string("it is neither empty nor a pramble project (") + e.what() + ")";
+  }
+
+  static const std::regex kKnown(
+      R"((project|data)\.db(-wal|-shm|-journal)?|(ddf|qq)\.-?[0-9]+\.[0-9]{2,}\.[A-Za-z0-9]+)");
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name == kSurveyFolder && entry.is_directory() && !entry.is_symlink()) {
+      const auto& known = demo::DemoSurveyFileNames();
+      for (const fs::directory_entry& file : fs::directory_iterator(entry.path(), ec)) {
+        const std::string inner = file.path().filename().string();
+        if (std::find(known.begin(), known.end(), inner) == known.end() ||
+            !file.is_regular_file()) {
+          return "it holds '" + (fs::path(kSurveyFolder) / inner).string() +
+                 "', which neither pramble nor its demo made";
+        }
+      }
+      continue;
+    }
+    if (!entry.is_regular_file() || entry.is_symlink() || !std::regex_match(name, kKnown)) {
+      return "it holds '" + name + "', which neither pramble nor its demo made";
+    }
+  }
+  if (ec) return "it cannot be read: " + ec.message();
+  return std::nullopt;
+}
+
+// Whether the first run should install the quox package even though a copy
+// is installed: only when the copy in the library that R is given is older
+// than this build's package archive. When no copy is installed the command
+// file's own guard installs it. nullopt when the archive is not found (the
+// engine's default then holds: the first run installs).
+struct PackageState {
+  std::optional<bool> force_install;
+  std::string library;
+  bool installed = false;
+};
+
+PackageState QuoxPackageState(sqlhost::Project& project) {
+  PackageState state;
+  state.library = RInstallLibrary();
+  sqlhost::EngineUtilitiesImpl utilities;
+  sqlhost::LogImpl log;
+  const std::string archive = utilities.GetEngineLibrary("Quox", project, log, true);
+  struct stat archive_st {}, installed_st {};
+  const bool have_archive = !archive.empty() && ::stat(archive.c_str(), &archive_st) == 0;
+  state.installed = !state.library.empty() &&
+                    ::stat((state.library + "/quox/DESCRIPTION").c_str(), &installed_st) == 0;
+  if (!have_archive) return state;
+  state.force_install = state.installed && installed_st.st_mtime < archive_st.st_mtime;
+  return state;
+}
+
+std::string WithThousands(double value) {
+  const long long n = std::llround(value);
+  std::string digits = std::to_string(n < 0 ? -n : n);
+  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, ",");
+  return (n < 0 ? "-" : "") + digits;
+}
+
+std::string Seconds(Clock::duration d) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f s", std::chrono::duration<double>(d).count());
+  return buf;
+}
+
+std::string Pad(const std::string& text, std::size_t width, bool right = false) {
+  if (text.size() >= width) return text;
+  const std::string blanks(width - text.size(), ' ');
+  return right ? blanks + text : text + blanks;
+}
+
+std::string ShortLabel(const demo::DemoAnalysis& a) {
+  return a.method + ", " + (a.binned ? "10 m bands" : "exact") + ", " +
+         (a.stratified ? "by region" : "whole area");
+}
+
+// The plot files of item `id` in the project folder, by name.
+std::vector<std::string> PlotFiles(const std::string& folder, std::int32_t id) {
+  const std::regex pattern("(ddf|qq)\\." + std::to_string(id) + "\\.[0-9]{2,}\\.[A-Za-z0-9]+");
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (std::regex_match(name, pattern)) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The last `count` lines of `text`, each indented.
+std::string Tail(const std::string& text, std::size_t count) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  std::string out;
+  for (std::size_t i = lines.size() > count ? lines.size() - count : 0; i < lines.size(); ++i) {
+    out += "      " + lines[i] + "\n";
+  }
+  return out;
+}
+
+struct ItemOutcome {
+  const demo::DemoAnalysis* analysis = nullptr;
+  std::int32_t status = -1;
+  std::map<std::int32_t, float> stats;
+};
+
+// One row of the table: an item's estimate of the clusters in a region
+// (region 0: the whole area) beside the truth.
+struct Row {
+  std::string item, analysis, region, estimate, interval, truth, holds;
+};
+
+void PrintTable(std::ostream& out, const std::vector<ItemOutcome>& outcomes,
+                const demo::SimulatedSurvey& survey) {
+  const demo::SurveyDesign& design = survey.design;
+  std::vector<Row> rows;
+  std::vector<std::string> notes;
+  auto note_number = [&](const std::string& note) {
+    const auto it = std::find(notes.begin(), notes.end(), note);
+    if (it != notes.end()) return static_cast<std::size_t>(it - notes.begin()) + 1;
+    notes.push_back(note);
+    return notes.size();
+  };
+  const std::string chance_note =
+      "the interval misses the truth. A 95% interval misses it in about one survey in 20 even "
+      "when the model holds, and these models only approximate the survey's detection "
+      "functions (docs/demo.md gives the bias each one is expected to have); "
+      "'pramble demo --seed N' simulates another survey";
+
+  for (const ItemOutcome& o : outcomes) {
+    const demo::DemoAnalysis& a = *o.analysis;
+    const std::optional<std::string> bias = demo::ExpectedBiasNote(a, design);
+    std::vector<std::size_t> regions;
+    if (a.stratified) {
+      for (std::size_t r = 1; r <= design.regions.size(); ++r) regions.push_back(r);
+    }
+    regions.push_back(0);
+    bool first = true;
+    for (const std::size_t r : regions) {
+      Row row;
+      row.item = first ? std::to_string(a.id) : "";
+      row.analysis = first ? ShortLabel(a) : "";
+      first = false;
+      row.region = r == 0 ? "Total" : design.regions[r - 1].label;
+      const double truth = static_cast<double>(r == 0 ? survey.truth.total.clusters
+                                                      : survey.truth.regions[r - 1].clusters);
+      row.truth = WithThousands(truth);
+      const std::int32_t base = 1000 + 10 * static_cast<std::int32_t>(r);
+      const auto estimate = o.stats.find(base), lcl = o.stats.find(base + 3),
+                 ucl = o.stats.find(base + 4);
+      if (estimate == o.stats.end() || lcl == o.stats.end() || ucl == o.stats.end()) {
+        row.estimate = "-";
+        row.interval = "-";
+        row.holds = "no estimate (status " + std::to_string(o.status) + ")";
+        rows.push_back(row);
+        continue;
+      }
+      row.estimate = WithThousands(estimate->second);
+      row.interval = WithThousands(lcl->second) + " - " + WithThousands(ucl->second);
+      const bool holds = lcl->second <= truth && truth <= ucl->second;
+      row.holds = holds ? "yes" : "no";
+      if (bias) {
+        row.holds += " [" + std::to_string(note_number(*bias)) + "]";
+      } else if (!holds) {
+        row.holds += " [" + std::to_string(note_number(chance_note)) + "]";
+      }
+      rows.push_back(row);
+    }
+  }
+
+  const Row header{"item", "analysis", "region", "estimate", "95% interval", "truth",
+                   "interval holds truth"};
+  std::size_t w_analysis = header.analysis.size(), w_interval = header.interval.size();
+  for (const Row& r : rows) {
+    w_analysis = std::max(w_analysis, r.analysis.size());
+    w_interval = std::max(w_interval, r.interval.size());
+  }
+  auto print = [&](const Row& r) {
+    out << Pad(r.item, 4, true) << "  " << Pad(r.analysis, w_analysis) << "  "
+        << Pad(r.region, 6) << "  " << Pad(r.estimate, 8, true) << "  "
+        << Pad(r.interval, w_interval, true) << "  " << Pad(r.truth, 6, true) << "  " << r.holds
+        << "\n";
+  };
+  out << "Estimated number of clusters beside the truth:\n";
+  print(header);
+  for (const Row& r : rows) print(r);
+  if (!notes.empty()) {
+    out << "Notes:\n";
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+      out << "  [" << i + 1 << "] " << notes[i] << ".\n";
+    }
+  }
+}
+
+void PrintSurvey(std::ostream& out, const demo::SimulatedSurvey& survey) {
+  const demo::SurveyDesign& design = survey.design;
+  double area = 0, length = 0;
+  std::string regions;
+  for (std::size_t r = 0; r < design.regions.size(); ++r) {
+    const demo::RegionDesign& region = design.regions[r];
+    area += region.area_km2;
+    double region_length = 0;
+    for (const double l : region.transect_km) region_length += l;
+    length += region_length;
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "%s%s %g km2 (%zu transects, %g km)", r ? ", " : "",
+                  region.label.c_str(), region.area_km2, region.transect_km.size(),
+                  std::round(region_length * 10) / 10);
+    regions += buf;
+  }
+  char buf[512];
+  std::snprintf(buf, sizeof buf,
+                "Simulated survey (seed %llu): %g km2 in %zu regions: %s.\n"
+                "  %g clusters per km2: %s clusters (%s individuals); half-normal detection, "
+                "sigma %g m,\n"
+                "  p(0) %.2f for observer 1 and %.2f for observer 2, searched to %g m, "
+                "truncated at %g m.\n"
+                "  %lld clusters in the searched strips; observer 1 saw %lld, observer 2 %lld, "
+                "both %lld.\n",
+                static_cast<unsigned long long>(design.seed), area, design.regions.size(),
+                regions.c_str(), design.clusters_per_km2,
+                WithThousands(static_cast<double>(survey.truth.total.clusters)).c_str(),
+                WithThousands(static_cast<double>(survey.truth.total.individuals)).c_str(),
+                design.sigma_m, design.p0_observer1, design.p0_observer2, design.searched_m,
+                demo::kTruncationM, static_cast<long long>(survey.clusters_searched),
+                static_cast<long long>(survey.detected_by_1),
+                static_cast<long long>(survey.detected_by_2),
+                static_cast<long long>(survey.detected_by_both));
+  out << buf;
+}
+
+int ExitCodeOfDemo(const std::vector<ItemOutcome>& outcomes, bool stopped) {
+  if (stopped) return kExitRunStopped;
+  int code = kExitOk;
+  for (const ItemOutcome& o : outcomes) {
+    const int item_code = ExitCodeOfFinalStatus(o.status);
+    if (item_code == kExitOk) continue;
+    if (code == kExitOk || item_code == kExitComponentError) code = item_code;
+  }
+  return code;
+}
+
+int Demo(const std::string& dir_arg, std::uint64_t seed) {
+  const Clock::time_point start = Clock::now();
+  const fs::path dir(dir_arg);
+  std::error_code ec;
+  if (fs::exists(fs::symlink_status(dir, ec))) {
+    if (const std::optional<std::string> why = WhyNotReplace(dir)) {
+      std::cerr << "pramble demo: will not replace '" << dir_arg << "': " << *why
+                << ". Name another folder: pramble demo DIR\n";
+      return kExitUsage;
+    }
+    fs::remove_all(dir, ec);
+    if (ec) {
+      std::cerr << "pramble demo: cannot remove the old demo folder '" << dir_arg
+                << "': " << ec.message() << "\n";
+      return kExitBadInput;
+    }
+  }
+
+  const demo::SimulatedSurvey survey = demo::SimulateSurvey(demo::DemoSurveyDesign(seed));
+  const demo::DemoProject demo_project = demo::MakeDemoProject(survey);
+  try {
+    sqlhost::CreateProjectFromJson(dir_arg, nlohmann::json::parse(demo_project.description.dump()),
+                                   "");
+  } catch (const sqlhost::DescriptionError& e) {
+    std::cerr << "pramble demo: the demo's project description is refused: " << e.what()
+              << "\n";
+    return kExitComponentError;
+  }
+  auto project = sqlhost::Project::Open(dir_arg);
+  const std::string folder = project->folder();
+  const std::string survey_folder = folder + "/" + kSurveyFolder;
+  fs::create_directory(survey_folder, ec);
+  try {
+    if (ec) throw std::runtime_error("cannot make '" + survey_folder + "': " + ec.message());
+    demo::WriteDemoSurveyFiles(survey_folder, survey, demo_project);
+  } catch (const std::runtime_error& e) {
+    std::cerr << "pramble demo: " << e.what() << "\n";
+    return kExitBadInput;
+  }
+
+  std::cout << "pramble demo: a double-observer line-transect survey with known truth\n\n";
+  PrintSurvey(std::cout, survey);
+  std::cout << "\nProject: " << folder << " (the survey as files: " << survey_folder << ")\n";
+
+  const PackageState package = QuoxPackageState(*project);
+  if (package.force_install) {
+    project->SetSettingValue("R", "ForceLoadLibrary", host::Value{*package.force_install});
+  }
+  const std::string library = package.library.empty() ? "R's user library" : package.library;
+  if (package.force_install.value_or(true) || !package.installed) {
+    std::cout << "The first run installs the R package quox into " << library << ".\n";
+  } else {
+    std::cout << "R package quox: installed in " << library << ".\n";
+  }
+
+  const std::size_t count = demo_project.analyses.size();
+  std::cout << "\nRunning " << count << " analysis items with R:\n";
+  std::vector<ItemOutcome> outcomes;
+  bool stopped = false;
+  std::size_t width = 0;
+  for (const demo::DemoAnalysis& a : demo_project.analyses) width = std::max(width, a.name.size());
+  for (const demo::DemoAnalysis& a : demo_project.analyses) {
+    std::cout << "  " << Pad(std::to_string(a.id), 2, true) << "  " << Pad(a.name, width) << "  "
+              << std::flush;
+    const Clock::time_point item_start = Clock::now();
+    std::string log;
+    ItemRunResult run;
+    {
+      const FileLock library_lock = LockRLibrary(*project, "demo");
+      run = RunItemToEnd(project, a.id, nullptr, [&](const std::string& text) { log = text; });
+    }
+    ItemOutcome outcome;
+    outcome.analysis = &a;
+    outcome.status = run.final_status;
+    for (const sqlhost::ItemStat& stat : project->ItemStats(a.id)) {
+      outcome.stats[stat.code] = stat.value;
+    }
+    const std::size_t plots = PlotFiles(folder, a.id).size();
+    std::cout << sqlhost::Project::StatusText(run.final_status) << " (status "
+              << run.final_status << ", " << Seconds(Clock::now() - item_start) << ", " << plots
+              << (plots == 1 ? " plot file)\n" : " plot files)\n");
+    if (!run.stop_requested && run.final_status != 1 && run.final_status != 2) {
+      std::cerr << "    the end of the run's log:\n" << Tail(log, 15);
+    }
+    outcomes.push_back(outcome);
+    if (run.stop_requested) {
+      stopped = true;
+      std::cout << "Stopped: the remaining items are not run.\n";
+      break;
+    }
+  }
+
+  std::cout << "\n";
+  PrintTable(std::cout, outcomes, survey);
+  std::cout << "\nResults of an item:    pramble results " << dir_arg << " ITEM"
+            << "   (log: pramble log " << dir_arg << " ITEM; statistics: pramble stats "
+            << dir_arg << " ITEM)\n"
+            << "Plots:                 " << folder
+            << "/ddf.ITEM.NN.png (detection probability, one file per page) and qq.ITEM.01.png "
+               "(Q-Q plot, exact distances)\n"
+            << "How to read all this:  " << PRAMBLE_SOURCE_DIR << "/docs/demo.md\n"
+            << "\nDemo took " << Seconds(Clock::now() - start) << ".\n";
+  return ExitCodeOfDemo(outcomes, stopped);
+}
+
+}  // namespace
+
+void AddDemoCommands(CLI::App& app, int& exit_code) {
+  auto* cmd = app.add_subcommand(
+      "demo",
+      "Simulate a double-observer line-transect survey whose true abundance is known, make a "
+      "project of it in DIR (default ./pramble-demo; an earlier demo or project there is "
+      "replaced), run its analyses with R and print the estimates beside the truth. Exit 0 "
+      "when every item finished (with or without warnings).");
+  auto dir = std::make_shared<std::string>(kDefaultFolder);
+  auto seed = std::make_shared<std::uint64_t>(demo::kDemoSeed);
+  cmd->add_option("DIR", *dir, "The demo's project folder.")->capture_default_str();
+  cmd->add_option("--seed", *seed, "Simulate another survey with this seed.")
+      ->capture_default_str();
+  cmd->callback([dir, seed, &exit_code] {
+    exit_code = Guarded("demo", [&] { return Demo(*dir, *seed); });
+  });
+}
+
 }  // namespace pramble::cli
