@@ -225,6 +225,7 @@ class SqliteRecordset final : public dao::Recordset {
   void Update() override {
     CheckOpen();
     if (mode_ == Mode::kNone) UpdateWithoutEdit();
+    ReleaseCursor();
     const std::string table = QuoteIdentifier(src_.table);
     std::vector<std::size_t> set;
     for (std::size_t i = 0; i < dirty_.size(); ++i)
@@ -345,6 +346,7 @@ class SqliteRecordset final : public dao::Recordset {
       cursor_->Bind(static_cast<int>(k) + 1, params[k]);
     cursor_filtered_ = !where.empty();
     cursor_done_ = false;
+    cursor_stale_ = false;
   }
 
   // Whether the cursor stands on a row of the result as it was opened, so
@@ -357,6 +359,7 @@ class SqliteRecordset final : public dao::Recordset {
 
   // Puts the cursor before the first row of the whole result.
   void Restart() {
+    cursor_stale_ = false;
     if (cursor_filtered_) {
       OpenCursor("", {});
     } else {
@@ -365,7 +368,31 @@ class SqliteRecordset final : public dao::Recordset {
     }
   }
 
+  // Ends the cursor's read before this recordset writes. In WAL mode a
+  // connection that still reads an old snapshot cannot start writing once
+  // another process has committed (SQLite answers at once, without waiting
+  // under the busy timeout), as a run of another item of the project does
+  // when it saves its results. A later move picks the cursor up again at
+  // the current row.
+  void ReleaseCursor() {
+    if (!cursor_) return;
+    cursor_->Reset();
+    if (!cursor_done_ && current_ && offset_ == 1) cursor_stale_ = true;
+  }
+
+  // Re-opens a released cursor on the whole table and steps it to the row
+  // it stood on; the cursor is done when that row is gone.
+  void ResumeCursor() {
+    cursor_stale_ = false;
+    OpenCursor("", {});
+    while (cursor_->Step()) {
+      if (sqlite3_column_int64(cursor_->get(), 0) == rowid_) return;
+    }
+    cursor_done_ = true;
+  }
+
   bool StepCursor() {
+    if (cursor_stale_) ResumeCursor();
     if (cursor_done_ || !cursor_->Step()) {
       cursor_done_ = true;
       current_ = false;
@@ -460,6 +487,7 @@ class SqliteRecordset final : public dao::Recordset {
   std::unique_ptr<Statement> cursor_;
   bool cursor_filtered_ = false;  // the cursor starts at a sought key
   bool cursor_done_ = false;      // the cursor has returned its last row
+  bool cursor_stale_ = false;     // released by a write; resume at rowid_ before stepping
   int offset_ = 0;                // 1 when column 0 is the rowid
   std::vector<std::string> names_;
   std::vector<std::int32_t> types_;  // 0 until known

@@ -216,6 +216,26 @@ TEST_F(RecordsetTest, EditKeepsPositionAndShowsNewValues) {
             (std::vector<std::string>{"1|one", "2|deux", "3|<null>", "4|<null>"}));
 }
 
+TEST_F(RecordsetTest, WritesAfterAnotherConnectionCommittedAndMovesOnAfterwards) {
+  Sql(*db_, "PRAGMA journal_mode = WAL");
+  auto rs = db_->OpenRecordset("t", dao::kOpenTable);  // reads from here on
+  rs->MoveFirst();
+  // Another process commits while the table is open.
+  auto other = SqliteDatabase::Open(folder_.File("data.sqlite"), OpenMode::kReadWrite);
+  other->Execute("UPDATE t SET n = 99 WHERE i = 3");
+  rs->Edit();
+  rs->Fields("s").SetValue(std::string("uno"));
+  rs->Update();  // would fail at once on the old snapshot
+  rs->AddNew();
+  rs->Fields("i").SetValue(std::int64_t{4});
+  rs->Update();
+  rs->MoveNext();  // the cursor goes on after the row it stood on
+  EXPECT_EQ(Show(rs->Fields("i").GetValue()), "2");
+  auto all = db_->OpenRecordset("SELECT i, s, n FROM t ORDER BY i");
+  EXPECT_EQ(ReadRows(*all), (std::vector<std::string>{"1|uno|<null>", "2|two|5", "3|<null>|99",
+                                                      "4|<null>|<null>"}));
+}
+
 TEST_F(RecordsetTest, TableWithDeclaredPrimaryKey) {
   Sql(*db_,
       "CREATE TABLE k (code TEXT PRIMARY KEY COLLATE NOCASE, v INTEGER);"
