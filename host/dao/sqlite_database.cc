@@ -329,15 +329,24 @@ class SqliteDatabaseImpl final : public SqliteDatabase {
   // Runs `body` so that it takes effect whole or not at all.
   template <typename F>
   void InSavepoint(F&& body) {
-    Statement(*conn_, "SAVEPOINT pramble_change", "Cannot start a change").Run();
+    // Outside a transaction the change takes the write lock at once, waiting
+    // for it under the busy timeout: a deferred transaction would read first
+    // and then fail at once (SQLITE_BUSY, no waiting) when another process
+    // had written in between, as a run of another item of the project does.
+    const bool outer = sqlite3_get_autocommit(conn_->db()) != 0;
+    Statement(*conn_, outer ? "BEGIN IMMEDIATE" : "SAVEPOINT pramble_change",
+              "Cannot start a change")
+        .Run();
     try {
       body();
     } catch (...) {
-      sqlite3_exec(conn_->db(), "ROLLBACK TO pramble_change; RELEASE pramble_change", nullptr,
-                   nullptr, nullptr);
+      sqlite3_exec(conn_->db(),
+                   outer ? "ROLLBACK" : "ROLLBACK TO pramble_change; RELEASE pramble_change",
+                   nullptr, nullptr, nullptr);
       throw;
     }
-    Statement(*conn_, "RELEASE pramble_change", "Cannot complete a change").Run();
+    Statement(*conn_, outer ? "COMMIT" : "RELEASE pramble_change", "Cannot complete a change")
+        .Run();
   }
 
   std::shared_ptr<Connection> conn_;

@@ -947,6 +947,22 @@ void CreateFrom(const std::string& dir, const json& description, const std::stri
   Build(dir, d);
 }
 
+// nlohmann's DOM parser that notes where the parse stopped: its out_of_range
+// error for a number too large for a double carries no position.
+class PlacingJsonParser : public nlohmann::detail::json_sax_dom_parser<json> {
+ public:
+  PlacingJsonParser(json& root, std::size_t& stopped_at)
+      : json_sax_dom_parser(root, /*allow_exceptions=*/true), stopped_at_(stopped_at) {}
+  template <class Exception>
+  bool parse_error(std::size_t position, const std::string& token, const Exception& e) {
+    stopped_at_ = position;
+    return json_sax_dom_parser::parse_error(position, token, e);
+  }
+
+ private:
+  std::size_t& stopped_at_;
+};
+
 }  // namespace
 
 void CreateProjectFromJson(const std::string& dir, const json& description,
@@ -968,12 +984,17 @@ void CreateProject(const std::string& dir, const std::string& description_path) 
   }
   const std::string text = buf.str();
   json description;
+  std::size_t stopped_at = 0;
   try {
-    description = json::parse(text);
-  } catch (const json::parse_error& e) {
-    // e.byte is the 1-based position of the last byte read.
+    PlacingJsonParser parser(description, stopped_at);
+    json::sax_parse(text, &parser);
+  } catch (const json::exception& e) {
+    // The 1-based position of the last byte read: parse errors carry it, and
+    // the parser notes it for the others (a number too large for a double).
+    const auto* syntax = dynamic_cast<const json::parse_error*>(&e);
+    const std::size_t byte = syntax != nullptr ? syntax->byte : stopped_at;
     std::size_t line = 1, column = 1;
-    for (std::size_t i = 0; i + 1 < e.byte && i < text.size(); ++i) {
+    for (std::size_t i = 0; i + 1 < byte && i < text.size(); ++i) {
       if (text[i] == '\n') {
         ++line;
         column = 1;
@@ -983,9 +1004,15 @@ void CreateProject(const std::string& dir, const std::string& description_path) 
     }
     std::string detail = e.what();
     const auto colon = detail.find(": ", detail.find("column"));
-    if (colon != std::string::npos) detail = detail.substr(colon + 2);
+    if (colon != std::string::npos) {
+      detail = detail.substr(colon + 2);
+    } else if (const auto bracket = detail.find("] "); detail.rfind("[json.", 0) == 0 &&
+                                                       bracket != std::string::npos) {
+      detail = detail.substr(bracket + 2);
+    }
     throw DescriptionError(description_path + ":" + std::to_string(line) + ":" +
-                           std::to_string(column) + ": JSON syntax error: " + detail);
+                           std::to_string(column) + ": JSON " +
+                           (syntax != nullptr ? "syntax error: " : "error: ") + detail);
   }
   std::string base = fs::path(description_path).parent_path().string();
   CreateFrom(dir, description, base, description_path);

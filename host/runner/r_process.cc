@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,6 +78,21 @@ std::string HomeFolder() {
   if (::getpwuid_r(::getuid(), &pw, buf, sizeof buf, &found) == 0 && found != nullptr)
     return found->pw_dir;
   return "";
+}
+
+// The folder of the log file when its file system has no room left: what R
+// wrote there (its log, the results and statistics files) may then be cut
+// short although R ended as if all was well, for R does not fail on a full
+// disk. "" when there is room (or the question cannot be answered).
+std::string FullFolderOf(const std::string& log_file) {
+  const std::size_t slash = log_file.rfind('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0                ? "/"
+                                                         : log_file.substr(0, slash);
+  struct statvfs st {};
+  if (::statvfs(folder.c_str(), &st) != 0) return "";
+  const bool full = ::geteuid() == 0 ? st.f_bfree == 0 : st.f_bavail == 0;
+  return full ? folder : "";
 }
 
 // True when the log file holds R's warning header ("Warning message:" or
@@ -400,6 +416,10 @@ void RProcessImpl::Run(const std::string& engine_path, const std::string& folder
         outcome.status = 3;
       else
         outcome = {4, "R ended with exit status " + std::to_string(code) + "."};
+      if (const std::string full = FullFolderOf(log_file); !full.empty() && outcome.status <= 3)
+        outcome = {4, "R ended, but the file system of the folder '" + full +
+                          "' is full: the log, results and statistics that R wrote there may "
+                          "be cut short."};
     } else if (WIFSIGNALED(status)) {
       outcome = {5, "R was ended by " + SignalText(WTERMSIG(status)) + "."};
     } else {

@@ -234,6 +234,8 @@ bool CClsDataFileMaker::Impl::WriteQueryToFile(const std::string& strFileName,
         LogAdd("Encountered a problem while writing to the data file '" + strFileName + "'", 2);
         break;
       case Phase::kClose:
+        // Written data may first meet a full disk when the file is closed.
+        LogAdd("Encountered a problem while closing the data file '" + strFileName + "'.", 2);
         break;
     }
   }

@@ -43,7 +43,7 @@ std::vector<FaultCase> FaultCases() {
        false,
        {{"Encountered a problem while writing to the data file '{folder}/ddf.dat.r'", 2}},
        {}},
-      // A failed close has no message of its own.
+      // Written data may first meet a full disk at the close.
       {"CloseFails",
        [](FaultyFiles& f) {
          f.fail_file = "/ddf.dat.r";
@@ -52,7 +52,7 @@ std::vector<FaultCase> FaultCases() {
        "",
        "Distance /Width=50;",
        false,
-       {},
+       {{"Encountered a problem while closing the data file '{folder}/ddf.dat.r'.", 2}},
        {}},
       {"QueryFails",
        nullptr,
