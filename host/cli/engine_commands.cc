@@ -1,18 +1,29 @@
 // pramble run, reset, log, results and stats: the commands that drive the
 // engine object on one analysis item and show what a run stored. What the
 // engine publishes and logs, and the exit codes, are described in
-// docs/engine.md.
+// docs/engine.md; the locks that `run` and `reset` take in
+// docs/robustness.md.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include <CLI/CLI.hpp>
 
 #include "host/cli/commands.h"
 #include "host/cli/exit_codes.h"
+#include "host/cli/item_run.h"
+#include "host/cli/r_library_lock.h"
 #include "host/dao.h"
 #include "host/errors.h"
 #include "host/project/project.h"
@@ -21,37 +32,15 @@
 #include "host/services/default_services.h"
 #include "host/util/results_utilities.h"
 #include "host/value.h"
-#include "pramble/component_error.h"
 #include "pramble/quox_n_engine_interface.h"
 
 namespace pramble::cli {
 namespace {
 
 constexpr char kResultsTable[] = "AnalysisQuoxResults";
-// ComponentError number of "Cannot find item '<ID>'."
-constexpr std::int32_t kCannotFindItem = -2147221504 + 7951;
-
-int ExitCodeOf(const sqlhost::ProjectError& e) {
-  return e.kind() == sqlhost::ProjectError::Kind::kMissing ? kExitNoInput : kExitBadInput;
-}
-
-// Runs `body` and turns the errors that reach the command into a message on
-// standard error and an exit code.
-template <typename Body>
-int Guarded(const std::string& command, Body body) {
-  try {
-    return body();
-  } catch (const ComponentError& e) {
-    std::cerr << e.source() << " (" << e.number() << "): " << e.description() << "\n";
-    return e.number() == kCannotFindItem ? kExitNoInput : kExitComponentError;
-  } catch (const sqlhost::ProjectError& e) {
-    std::cerr << "pramble " << command << ": " << e.what() << "\n";
-    return ExitCodeOf(e);
-  } catch (const host::HostError& e) {
-    std::cerr << "pramble " << command << ": error (" << e.number() << "): " << e.what() << "\n";
-    return kExitComponentError;
-  }
-}
+// The item is being run or reset by another process: try again later
+// (sysexits' EX_TEMPFAIL).
+constexpr int kExitItemBusy = 75;
 
 // Opens the project and checks that it holds the item; nullptr (with the
 // message written) when it does not.
@@ -72,14 +61,78 @@ void PrintText(std::ostream& out, const std::string& text) {
   out.flush();
 }
 
-// Shows each status as the engine publishes it and notes the end of the run.
-class CliNotify : public NEngineNotify {
+// The exclusive lock of one analysis item (.locks/item-<ID>.lock in the
+// project folder), which `run` and `reset` hold while they work on it, so
+// that one item is never worked on by two processes at once. The file holds
+// the process ID of the last holder, for the message of a refused command.
+// The lock ends with the object or the process; R, which inherits the
+// descriptor, holds it until it ends too.
+class ItemLock {
  public:
-  void StatusChanged(std::int32_t status) override {
-    std::cerr << "status " << status << " " << sqlhost::Project::StatusText(status) << std::endl;
+  ItemLock() = default;
+  ~ItemLock() {
+    if (fd_ >= 0) ::close(fd_);
   }
-  void ItemFinished() override { finished = true; }
-  bool finished = false;
+  ItemLock(ItemLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  ItemLock& operator=(ItemLock&& other) noexcept {
+    if (this != &other) {
+      if (fd_ >= 0) ::close(fd_);
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+
+  // Takes the lock of item `id` of the project in `folder` without waiting.
+  // nullopt, with the message written and `code` set, when another process
+  // holds it or the lock file cannot be made.
+  static std::optional<ItemLock> Take(const std::string& command, const std::string& dir,
+                                      const std::string& folder, std::int32_t id, int& code) {
+    const std::string locks = folder + "/.locks";
+    const std::string path = locks + "/item-" + std::to_string(id) + ".lock";
+    ItemLock lock;
+    if (::mkdir(locks.c_str(), 0777) == 0 || errno == EEXIST)
+      lock.fd_ = ::open(path.c_str(), O_RDWR | O_CREAT, 0666);
+    if (lock.fd_ < 0) {
+      std::cerr << "pramble " << command << ": cannot lock analysis item " << id << " of project '"
+                << dir << "': cannot open '" << path << "': " << std::strerror(errno) << "\n";
+      code = kExitBadInput;
+      return std::nullopt;
+    }
+    int rc;
+    do rc = ::flock(lock.fd_, LOCK_EX | LOCK_NB);
+    while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+      if (errno != EWOULDBLOCK) {
+        std::cerr << "pramble " << command << ": cannot lock analysis item " << id
+                  << " of project '" << dir << "': " << std::strerror(errno) << "\n";
+        code = kExitComponentError;
+        return std::nullopt;
+      }
+      const std::string holder = lock.Holder();
+      std::cerr << "pramble " << command << ": analysis item " << id << " of project '" << dir
+                << "' is already being run or reset by another process"
+                << (holder.empty() ? "" : " (process " + holder + ")")
+                << "; try again when it has finished\n";
+      code = kExitItemBusy;
+      return std::nullopt;
+    }
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(lock.fd_, 0) != 0 || ::pwrite(lock.fd_, pid.data(), pid.size(), 0) < 0) {
+      // The process ID only serves the message of a refused command.
+    }
+    return lock;
+  }
+
+ private:
+  std::string Holder() const {
+    char buf[32];
+    const ssize_t n = ::pread(fd_, buf, sizeof buf - 1, 0);
+    std::string text = n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : "";
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+  }
+
+  int fd_ = -1;
 };
 
 // Sets AnalysisDetails/DebugMode for one run and puts the earlier value (or
@@ -110,55 +163,68 @@ class DebugModeForOneRun {
   std::optional<host::Value> previous_;
 };
 
-int ExitCodeOfFinalStatus(std::int32_t status) {
-  switch (status) {
-    case 1:
-    case 2: return kExitOk;
-    case 3: return kExitRunErrors;
-    case 0: return kExitRunStopped;
-    default: return kExitComponentError;
+// After a run that the host could not end (its final status was not
+// stored): an item left with a running status (6 to 9) gets status 3, so
+// that it does not show as running when nothing runs. Its results row is
+// left as it was; the run's command folder, which holds what R wrote, is
+// kept (the printed log names it).
+void MarkUnfinished(sqlhost::Project& project, std::int32_t id) {
+  try {
+    const std::optional<sqlhost::ItemInfo> item = project.FindItem(id);
+    if (!item || item->status < 6) return;
+    host::BrowserList& browsers = project.Browsers();
+    browsers.Item(browsers.IndexOfItem(id)).Items().Item(id)->SetStatus(3);
+    project.NotifyItemChanged();
+    std::cerr << "pramble run: analysis item " << id << " is marked 3 "
+              << sqlhost::Project::StatusText(3) << "; the results of this run were not stored"
+              << std::endl;
+  } catch (const std::exception& e) {
+    std::cerr << "pramble run: analysis item " << id
+              << " could not be marked as finished with errors either (" << e.what()
+              << "); its status stays as shown until it is run again or reset" << std::endl;
   }
 }
 
 int Run(const std::string& dir, std::int32_t id, bool debug) {
   auto project = sqlhost::Project::Open(dir);
-  sqlhost::EventLoop loop;
-  sqlhost::DefaultServices services(loop);
-  host::ScopedServices installed(&services);
-  DebugModeForOneRun debug_mode(*project, debug);
-
-  auto engine = std::make_shared<QuoxNEngineInterface>();
-  auto notify = std::make_shared<CliNotify>();
-  engine->ProjectDatabase(project);
-  engine->NEngineNotify(notify);
-
-  // A signal becomes an ordinary call on this thread; the run then ends the
-  // normal way. Only the first one stops; a run that has ended is left alone.
-  bool stop_sent = false;
-  loop.WatchSignals([&](int) {
-    if (notify->finished || stop_sent) return;
-    stop_sent = true;
-    engine->StopItemRun();
-  });
-
-  int code = kExitOk;
-  try {
-    if (engine->RunItem(id)) loop.RunUntil([&] { return notify->finished; }, sqlhost::EventLoop::kForever);
-    const std::optional<sqlhost::ItemInfo> item = project->FindItem(id);
-    code = ExitCodeOfFinalStatus(item ? item->status : -1);
-  } catch (...) {
-    PrintText(std::cout, engine->Log());
-    loop.UnwatchSignals();
-    throw;
+  // An unknown item is left to the engine, which reports it.
+  std::optional<ItemLock> item_lock;
+  FileLock library_lock;
+  if (project->FindItem(id)) {
+    int code = kExitOk;
+    item_lock = ItemLock::Take("run", dir, project->folder(), id, code);
+    if (!item_lock) return code;
+    if (!debug) library_lock = LockRLibrary(*project, "run");
   }
-  PrintText(std::cout, engine->Log());
-  loop.UnwatchSignals();
-  return code;
+  DebugModeForOneRun debug_mode(*project, debug);
+  ItemRunResult result;
+  try {
+    result = RunItemToEnd(
+        project, id,
+        [](std::int32_t status) {
+          std::cerr << "status " << status << " " << sqlhost::Project::StatusText(status)
+                    << std::endl;
+        },
+        [](const std::string& log) { PrintText(std::cout, log); });
+  } catch (const host::HostError& e) {
+    // The host failed under the engine (a project database locked for
+    // longer than its busy timeout, say): the run could not end the normal
+    // way. The message goes out before the item is marked, so that whoever
+    // holds the database learns of it while the mark still waits.
+    std::cerr << "pramble run: error (" << e.number() << "): " << e.what() << std::endl;
+    MarkUnfinished(*project, id);
+    return kExitComponentError;
+  }
+  return ExitCodeOfFinalStatus(result.final_status);
 }
 
 int Reset(const std::string& dir, std::int32_t id) {
   auto project = OpenWithItem("reset", dir, id);
   if (!project) return kExitNoInput;
+  int code = kExitOk;
+  const std::optional<ItemLock> item_lock =
+      ItemLock::Take("reset", dir, project->folder(), id, code);
+  if (!item_lock) return code;
   sqlhost::EventLoop loop;
   sqlhost::DefaultServices services(loop);
   host::ScopedServices installed(&services);
@@ -222,7 +288,10 @@ void AddEngineCommands(CLI::App& app, int& exit_code) {
         "run",
         "Run analysis item ITEM with R, show its status changes on standard error and its log "
         "on standard output. Exit 0 when it finished (with or without warnings), 1 when it "
-        "finished with errors, 2 when it was stopped (Ctrl-C or SIGTERM stop it).");
+        "finished with errors, 2 when it was stopped (Ctrl-C or SIGTERM stop it), 75 when "
+        "another process is running or resetting the same item (items of one project may run "
+        "at the same time). A run that installs the R package waits for other runs that use "
+        "the same R library, and they for it.");
     auto args = AddItemArgs(cmd);
     auto debug = std::make_shared<bool>(false);
     cmd->add_flag("--debug", *debug,
@@ -234,7 +303,9 @@ void AddEngineCommands(CLI::App& app, int& exit_code) {
   }
   {
     auto* cmd = app.add_subcommand(
-        "reset", "Delete the stored results, statistics and plot files of ITEM; print the log.");
+        "reset",
+        "Delete the stored results, statistics and plot files of ITEM; print the log. Exit 75 "
+        "when another process is running or resetting the same item.");
     auto args = AddItemArgs(cmd);
     cmd->callback([args, &exit_code] {
       exit_code = Guarded("reset", [&] { return Reset(args->dir, args->item); });
