@@ -3,10 +3,12 @@
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 10
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_OPTS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all bootstrap build test test-fast test-asan demo bench clean
+.PHONY: all bootstrap build test test-fast test-asan test-fuzz demo bench clean
 
 all: build
 
@@ -19,8 +21,9 @@ $(BUILD)/CMakeCache.txt: | bootstrap
 build: bootstrap $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Every test: the normal build, then the same tests under ASan and UBSan.
-test: test-fast test-asan
+# Every test of the normal build (C++ and R), then the fuzzers briefly. The
+# same C++ tests under ASan and UBSan: `make test-asan` (CI runs it too).
+test: test-fast test-fuzz
 
 test-fast: build
 	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
@@ -30,7 +33,13 @@ test-asan: bootstrap
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 ctest --test-dir $(ASAN_BUILD) -j $(JOBS) --output-on-failure -E r_quox_testthat
 
-demo: build
+# The libFuzzer targets (clang), each run FUZZ_SECONDS on its seed corpus.
+test-fuzz: bootstrap
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPRAMBLE_FUZZ=ON -DPRAMBLE_TESTS=OFF -DPRAMBLE_FUZZ_SECONDS=$(FUZZ_SECONDS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_smoke
+
+demo: bootstrap $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target pramble
 	./$(BUILD)/pramble demo
 
 bench: bootstrap
@@ -38,4 +47,4 @@ bench: bootstrap
 	cmake --build build-bench -j $(JOBS) --target run_bench
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-bench
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) build-bench

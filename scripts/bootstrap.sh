@@ -8,6 +8,7 @@ packages=(
   libsqlite3-dev sqlite3 zlib1g-dev nlohmann-json3-dev libcli11-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   r-base-core r-cran-testthat
+  clang libclang-rt-dev
 )
 
 missing=()
