@@ -210,6 +210,16 @@ bool CClsDataFileMaker::Impl::MakeObsQuery(std::int32_t /*lngStratType*/,
       bool matched = false;
       for (const auto& f : fixed) {
         if (host::EqualsNoCase(name, f.field)) {
+          // A fixed column whose name an earlier ordinary field already took
+          // would stand twice in the query and the data file.
+          if (colFields.Exists(f.column)) {
+            LogAdd(std::string("The column '") + f.column + "' would come from two fields of the "
+                       "observation layer '" + strObsLayerName + "': " +
+                       colFields.Item(std::string(f.column)) + " and " + origin +
+                       "; rename one of them.",
+                   2);
+            return false;
+          }
           sql.Append(ref + " AS " + f.column + ", ", false);
           colFields.Add(origin, f.column);
           matched = true;
@@ -233,6 +243,14 @@ bool CClsDataFileMaker::Impl::MakeObsQuery(std::int32_t /*lngStratType*/,
     }
 
     if (blnIsSinglePlatform) {
+      if (colFields.Exists("observer")) {
+        LogAdd("A single-observer survey makes its own column 'observer', but the observation "
+               "layer '" + strObsLayerName + "' already gives one (" +
+                   colFields.Item(std::string("observer")) +
+                   "); rename that field or leave it out of the survey's Obs command.",
+               2);
+        return false;
+      }
       sql.Append(std::string("1") + " AS " + "observer" + ", ", false);
       colFields.Add("[temp]", "observer");
     }

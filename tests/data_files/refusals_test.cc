@@ -63,6 +63,12 @@ MakerOptions Hiding(const std::string& codes) {
   return o;
 }
 
+MakerOptions SingleObserver() {
+  MakerOptions o;
+  o.single = true;
+  return o;
+}
+
 MakerOptions Refusing(const std::string& suffix) {
   MakerOptions o;
   o.install = [suffix](TestServices& s, TestProject&) { s.queries.refuse_suffix = suffix; };
@@ -212,6 +218,16 @@ std::vector<RefusalCase> Cases() {
        {{"DataFileMaker.MakeDhtDataQueries", 3}},
        {"_Obs", "_Smp", "_Str", "_Data", "_DhtRegion", "_DhtSample", "_DhtObs"},
        DhtOnly()},
+      // The layer's own observer column and the constant one of a
+      // single-observer survey would stand twice in the query.
+      {"SingleObserverSurveyWithAnObserverField",
+       nullptr,
+       {{"A single-observer survey makes its own column 'observer', but the observation layer "
+         "'Observation' already gives one ([Observation].[observer]); rename that field or leave "
+         "it out of the survey's Obs command.",
+         2}},
+       kNone,
+       SingleObserver()},
   };
 }
 
