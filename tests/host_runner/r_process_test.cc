@@ -211,6 +211,9 @@ TEST(RProcessTest, StopRunEndsRAndEveryProcessOfItsGroup) {
   ASSERT_TRUE(AwaitFile(loop, run.folder + "/started"));
   const pid_t group = run.runner->ProcessGroup();
   ASSERT_GT(group, 0);
+  // The background child may still be on its way when R has gone on.
+  for (int i = 0; i < 100 && LiveProcessesInGroup(group) < 2; ++i)
+    loop.RunOnce(milliseconds(50));
   EXPECT_GE(LiveProcessesInGroup(group), 2);
   run.runner->StopRun();
   run.runner->StopRun();  // a second request changes nothing

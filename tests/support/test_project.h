@@ -41,7 +41,7 @@ class TestProject {
   // against `base_dir`.
   static std::unique_ptr<TestProject> FromJson(const nlohmann::json& description,
                                                const std::string& base_dir = "");
-  // The example double-observer project (shared/examples/double-observer).
+  // The example double-observer project (tests/data/examples/double-observer).
   static std::unique_ptr<TestProject> FromExample();
   ~TestProject();
 
