@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "support/cli_process.h"
 #include "support/test_project.h"
 
 namespace pramble::testing {
@@ -25,31 +26,7 @@ namespace fs = std::filesystem;
 
 const std::string kExample = std::string(PRAMBLE_EXAMPLES_DIR) + "/double-observer/project.json";
 
-struct CliResult {
-  int code = -1;
-  std::string out, err;
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// Runs `pramble ARGS...` in folder `cwd` ("" for the test's own).
-CliResult Pramble(const std::vector<std::string>& args, const std::string& scratch,
-                  const std::string& cwd = "") {
-  std::string cmd = cwd.empty() ? "" : "cd " + Quote(cwd) + " && ";
-  cmd += Quote(PRAMBLE_CLI);
-  for (const std::string& a : args) cmd += " " + Quote(a);
-  cmd += " >" + Quote(scratch + "/out") + " 2>" + Quote(scratch + "/err") + " </dev/null";
-  const int status = std::system(cmd.c_str());
-  CliResult r;
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = ReadFile(scratch + "/out");
-  r.err = ReadFile(scratch + "/err");
-  return r;
-}
+using CliResult = Outcome;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -86,7 +63,7 @@ const std::vector<ExpectedItem> kItems = {
 const std::map<std::string, long long> kTruth = {{"North", 2400}, {"South", 3600}, {"Total", 6000}};
 
 // The checks on one run of the demo, in folder `dir`; `scratch` is a folder
-// for captured output.
+// for the other projects a check makes.
 struct DemoRun {
   std::string scratch, dir;
   CliResult demo;
@@ -104,7 +81,7 @@ void ExpectEveryItemFinished(const DemoRun& run) {
     for (const std::string& l : Lines(run.demo.out)) matches += std::regex_match(l, line);
     EXPECT_EQ(matches, 1) << run.demo.out;
   }
-  const CliResult status = Pramble({"status", run.dir}, run.scratch);
+  const CliResult status = RunPramble({"status", run.dir});
   ASSERT_EQ(status.code, 0) << status.err;
   const std::vector<std::string> lines = Lines(status.out);
   ASSERT_EQ(lines.size(), kItems.size()) << status.out;
@@ -143,7 +120,7 @@ void ExpectEstimatesBesideTheTruth(const DemoRun& run) {
   for (const ExpectedItem& item : kItems) {
     SCOPED_TRACE(item.name);
     // The stored statistics the table is made of: total, or region 1, 2.
-    const CliResult stats = Pramble({"stats", run.dir, std::to_string(item.id)}, run.scratch);
+    const CliResult stats = RunPramble({"stats", run.dir, std::to_string(item.id)});
     std::map<int, double> stat;
     for (const std::string& l : Lines(stats.out)) {
       const auto tab = l.find('\t');
@@ -197,17 +174,16 @@ void ExpectResultsPlotsAndSurvey(const DemoRun& run) {
   for (const char* plot : {"ddf.2.01.png", "ddf.2.06.png", "qq.2.01.png", "ddf.5.02.png"}) {
     EXPECT_TRUE(fs::exists(run.dir + "/" + plot)) << plot;
   }
-  const CliResult results = Pramble({"results", run.dir, "2"}, run.scratch);
+  const CliResult results = RunPramble({"results", run.dir, "2"});
   EXPECT_EQ(results.code, 0);
   EXPECT_NE(results.out.find("\tDensity Estimates and associated quantities\t"),
             std::string::npos);
 
   // The survey's files make the demo's project again.
-  const CliResult again = Pramble(
-      {"create", run.scratch + "/again", "--from", run.dir + "/demo-survey/project.json"},
-      run.scratch);
+  const CliResult again = RunPramble(
+      {"create", run.scratch + "/again", "--from", run.dir + "/demo-survey/project.json"});
   EXPECT_EQ(again.code, 0) << again.err;
-  EXPECT_EQ(Pramble({"status", run.scratch + "/again"}, run.scratch).out.substr(0, 2), "1\t");
+  EXPECT_EQ(RunPramble({"status", run.scratch + "/again"}).out.substr(0, 2), "1\t");
 }
 
 // One run of the real demo (it takes a few seconds): over an earlier project
@@ -215,10 +191,10 @@ void ExpectResultsPlotsAndSurvey(const DemoRun& run) {
 TEST(Demo, RunsEveryAnalysisAndSetsEstimatesBesideTheTruth) {
   TempDir temp;
   DemoRun run{temp.path(), temp.path() + "/demo", {}};
-  const CliResult created = Pramble({"create", run.dir, "--from", kExample}, run.scratch);
+  const CliResult created = RunPramble({"create", run.dir, "--from", kExample});
   ASSERT_EQ(created.code, 0) << created.err;
   WriteFile(run.dir + "/ddf.1.01.png", "old plot");
-  run.demo = Pramble({"demo", run.dir}, run.scratch);
+  run.demo = RunPramble({"demo", run.dir});
   {
     SCOPED_TRACE("items");
     ExpectEveryItemFinished(run);
@@ -244,7 +220,7 @@ struct Refusal {
 };
 
 std::string CreateExample(const std::string& temp, const std::string& dir) {
-  const CliResult created = Pramble({"create", dir, "--from", kExample}, temp);
+  const CliResult created = RunPramble({"create", dir, "--from", kExample});
   EXPECT_EQ(created.code, 0) << created.err;
   return dir;
 }
@@ -322,7 +298,7 @@ TEST_P(DemoRefusal, LeavesTheFolderAlone) {
   const std::string dir = temp.path() + "/demo";
   const auto [named, cwd] = refusal.make(temp.path(), dir);
   const auto before = Snapshot(dir);
-  const CliResult r = Pramble({"demo", named}, temp.path(), cwd);
+  const CliResult r = RunPramble({"demo", named}, {}, cwd);
   std::string why = refusal.why;
   if (const auto at = why.find("%s"); at != std::string::npos) why.replace(at, 2, named);
   EXPECT_EQ(r.code, 64);

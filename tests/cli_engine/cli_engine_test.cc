@@ -16,94 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "support/cli_process.h"
 #include "support/test_project.h"
 
 namespace pramble::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-  int code = -1;  // the exit code; -1 when the process did not exit normally
-  std::string out;
-  std::string err;
-};
-
-// The pramble binary as a child process with its standard output and error
-// read as they come. `on_err_line` sees each line of standard error and may
-// signal the child.
-class Cli {
- public:
-  explicit Cli(std::vector<std::string> args) {
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      dup2(err[1], 2);
-      close(out[0]);
-      close(err[0]);
-      close(out[1]);
-      close(err[1]);
-      std::vector<char*> argv;
-      static std::string program = PRAMBLE_CLI;
-      argv.push_back(program.data());
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(program.c_str(), argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    out_fd_ = out[0];
-    err_fd_ = err[0];
-  }
-
-  Outcome Wait(const std::function<void(const std::string&, pid_t)>& on_err_line = nullptr) {
-    Outcome o;
-    std::string pending;
-    pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
-    int open_fds = 2;
-    while (open_fds > 0) {
-      if (poll(fds, 2, -1) < 0) {
-        if (errno == EINTR) continue;
-        break;
-      }
-      for (int i = 0; i < 2; ++i) {
-        if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-        char buf[4096];
-        const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-        if (n <= 0) {
-          close(fds[i].fd);
-          fds[i].fd = -1;
-          --open_fds;
-          continue;
-        }
-        if (i == 0) {
-          o.out.append(buf, n);
-        } else {
-          o.err.append(buf, n);
-          pending.append(buf, n);
-          for (std::size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
-            if (on_err_line) on_err_line(pending.substr(0, nl), pid_);
-            pending.erase(0, nl + 1);
-          }
-        }
-      }
-    }
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    o.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return o;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int out_fd_ = -1;
-  int err_fd_ = -1;
-};
-
-Outcome Pramble(std::vector<std::string> args) { return Cli(std::move(args)).Wait(); }
 
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -113,7 +32,7 @@ class CliEngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = temp_.path() + "/survey project";
-    const Outcome made = Pramble(
+    const Outcome made = RunPramble(
         {"create", dir_, "--from", std::string(PRAMBLE_EXAMPLES_DIR) + "/double-observer/project.json"});
     ASSERT_EQ(made.code, 0) << made.err;
   }
@@ -132,7 +51,7 @@ std::string DebugFolder(const std::string& log) {
 }
 
 TEST_F(CliEngineTest, DebugRunKeepsTheFilesAndRestoresTheSetting) {
-  const Outcome run = Pramble({"run", dir_, "1", "--debug"});
+  const Outcome run = RunPramble({"run", dir_, "1", "--debug"});
   EXPECT_EQ(run.code, 0) << run.err << run.out;
   EXPECT_TRUE(Has(run.err, "status 6 Preparing\n")) << run.err;
   EXPECT_TRUE(Has(run.err, "status 8 Reading results\n")) << run.err;
@@ -148,28 +67,28 @@ TEST_F(CliEngineTest, DebugRunKeepsTheFilesAndRestoresTheSetting) {
   fs::remove_all(folder);
 
   // The setting was not stored before the run and is not stored after it.
-  EXPECT_EQ(Pramble({"settings", dir_, "get", "AnalysisDetails", "DebugMode"}).code, 66);
-  const Outcome status = Pramble({"status", dir_, "1"});
+  EXPECT_EQ(RunPramble({"settings", dir_, "get", "AnalysisDetails", "DebugMode"}).code, 66);
+  const Outcome status = RunPramble({"status", dir_, "1"});
   EXPECT_TRUE(Has(status.out, "\t2\tFinished with warnings\t")) << status.out;
 
-  const Outcome log = Pramble({"log", dir_, "1"});
+  const Outcome log = RunPramble({"log", dir_, "1"});
   EXPECT_EQ(log.code, 0);
   EXPECT_TRUE(Has(log.out, "Run finished")) << log.out;
   EXPECT_EQ(log.out, run.out);
-  const Outcome results = Pramble({"results", dir_, "1"});
+  const Outcome results = RunPramble({"results", dir_, "1"});
   EXPECT_EQ(results.code, 0);
   EXPECT_EQ(results.out, "");
-  const Outcome stats = Pramble({"stats", dir_, "1"});
+  const Outcome stats = RunPramble({"stats", dir_, "1"});
   EXPECT_EQ(stats.code, 0);
   EXPECT_EQ(stats.out, "");
 }
 
 TEST_F(CliEngineTest, DebugRunPutsBackAnEarlierValue) {
-  ASSERT_EQ(Pramble({"settings", dir_, "set", "AnalysisDetails", "DebugMode", "false"}).code, 0);
-  const Outcome run = Pramble({"run", dir_, "1", "--debug"});
+  ASSERT_EQ(RunPramble({"settings", dir_, "set", "AnalysisDetails", "DebugMode", "false"}).code, 0);
+  const Outcome run = RunPramble({"run", dir_, "1", "--debug"});
   EXPECT_EQ(run.code, 0) << run.err;
   fs::remove_all(DebugFolder(run.out));
-  const Outcome get = Pramble({"settings", dir_, "get", "AnalysisDetails", "DebugMode"});
+  const Outcome get = RunPramble({"settings", dir_, "get", "AnalysisDetails", "DebugMode"});
   EXPECT_EQ(get.out, "False\n");
 }
 
@@ -199,7 +118,7 @@ TEST_F(CliEngineTest, MissingThingsAndTheirExitCodes) {
     std::vector<std::string> args;
     for (const std::string& a : c.args)
       args.push_back(a.rfind("DIR", 0) == 0 ? dir_ + a.substr(3) : a);
-    const Outcome o = Pramble(args);
+    const Outcome o = RunPramble(args);
     EXPECT_EQ(o.code, c.code) << o.err;
     EXPECT_TRUE(Has(o.err, c.err)) << o.err;
     EXPECT_EQ(o.out, "");
@@ -210,24 +129,24 @@ TEST_F(CliEngineTest, UnreadableProject) {
   WriteFile(dir_ + "/project.db", "this is not a database");
   for (const char* command : {"run", "reset", "log", "stats"}) {
     SCOPED_TRACE(command);
-    const Outcome o = Pramble({command, dir_, "1"});
+    const Outcome o = RunPramble({command, dir_, "1"});
     EXPECT_EQ(o.code, 65) << o.err;
     EXPECT_TRUE(Has(o.err, "project.db")) << o.err;
   }
 }
 
 TEST_F(CliEngineTest, ResetPrintsItsLog) {
-  const Outcome run = Pramble({"run", dir_, "1", "--debug"});
+  const Outcome run = RunPramble({"run", dir_, "1", "--debug"});
   fs::remove_all(DebugFolder(run.out));
   WriteFile(dir_ + "/ddf.1.01.png", "plot");
   WriteFile(dir_ + "/ddf.11.01.png", "plot");
-  const Outcome reset = Pramble({"reset", dir_, "1"});
+  const Outcome reset = RunPramble({"reset", dir_, "1"});
   EXPECT_EQ(reset.code, 0) << reset.err;
   EXPECT_EQ(reset.out, "");
   EXPECT_FALSE(fs::exists(dir_ + "/ddf.1.01.png"));
   EXPECT_TRUE(fs::exists(dir_ + "/ddf.11.01.png"));
-  EXPECT_EQ(Pramble({"log", dir_, "1"}).code, 66);
-  EXPECT_TRUE(Has(Pramble({"status", dir_, "1"}).out, "\t0\tNot run\t\n"));
+  EXPECT_EQ(RunPramble({"log", dir_, "1"}).code, 66);
+  EXPECT_TRUE(Has(RunPramble({"status", dir_, "1"}).out, "\t0\tNot run\t\n"));
 }
 
 // A signal while R runs stops the run, which then ends the normal way.
@@ -236,15 +155,16 @@ TEST_F(CliEngineTest, SignalStopsTheRun) {
   const std::string hanging_r = temp_.path() + "/hanging-R";
   WriteFile(hanging_r, "#!/bin/sh\nexec /usr/bin/R --no-save --no-restore -e 'Sys.sleep(600)'\n");
   fs::permissions(hanging_r, fs::perms::owner_all);
-  ASSERT_EQ(Pramble({"settings", dir_, "set", "R", "EnginePath", hanging_r}).code, 0);
+  ASSERT_EQ(RunPramble({"settings", dir_, "set", "R", "EnginePath", hanging_r}).code, 0);
 
   for (int signal_number : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(signal_number);
     bool sent = false;
-    const Outcome o = Cli({"run", dir_, "1"}).Wait([&](const std::string& line, pid_t pid) {
+    Pramble run({"run", dir_, "1"});
+    const Outcome o = run.Wait([&](const std::string& line) {
       if (!sent && line == "status 7 Engine running") {
         sent = true;
-        kill(pid, signal_number);
+        kill(run.pid(), signal_number);
       }
     });
     EXPECT_TRUE(sent) << o.err;
@@ -261,7 +181,7 @@ TEST_F(CliEngineTest, LockedProjectDatabase) {
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open((dir_ + "/project.db").c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-  const Outcome o = Pramble({"run", dir_, "1"});
+  const Outcome o = RunPramble({"run", dir_, "1"});
   sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(other);
   EXPECT_TRUE(o.code == 65 || o.code == 70) << o.code << "\n" << o.err;
@@ -271,7 +191,7 @@ TEST_F(CliEngineTest, LockedProjectDatabase) {
 // The whole road: R runs the example analysis; the row, the statistics and the
 // final status are stored and the command folder is gone.
 TEST_F(CliEngineTest, FullRunWithR) {
-  const Outcome run = Pramble({"run", dir_, "1"});
+  const Outcome run = RunPramble({"run", dir_, "1"});
   ASSERT_EQ(run.code, 0) << run.err << run.out;
   EXPECT_TRUE(Has(run.err, "status 7 Engine running\n"));
   EXPECT_TRUE(Has(run.out, "Analysis engine status 'Finished'")) << run.out;
@@ -284,7 +204,7 @@ TEST_F(CliEngineTest, FullRunWithR) {
     command_file = command_file.substr(1, command_file.size() - 2);
   EXPECT_FALSE(fs::exists(fs::path(command_file).parent_path())) << command_file;
 
-  const Outcome stats = Pramble({"stats", dir_, "1"});
+  const Outcome stats = RunPramble({"stats", dir_, "1"});
   EXPECT_EQ(stats.code, 0);
   EXPECT_FALSE(stats.out.empty());
   for (std::size_t b = 0, e; b < stats.out.size(); b = e + 1) {
@@ -292,12 +212,12 @@ TEST_F(CliEngineTest, FullRunWithR) {
     const std::string line = stats.out.substr(b, e - b);
     EXPECT_NE(line.find('\t'), std::string::npos) << line;
   }
-  const Outcome results = Pramble({"results", dir_, "1"});
+  const Outcome results = RunPramble({"results", dir_, "1"});
   EXPECT_EQ(results.code, 0);
   EXPECT_FALSE(results.out.empty());
-  const Outcome log = Pramble({"log", dir_, "1"});
+  const Outcome log = RunPramble({"log", dir_, "1"});
   EXPECT_EQ(log.out, run.out);
-  EXPECT_TRUE(Has(Pramble({"status", dir_, "1"}).out, "\t1\tFinished\t"));
+  EXPECT_TRUE(Has(RunPramble({"status", dir_, "1"}).out, "\t1\tFinished\t"));
 }
 
 }  // namespace

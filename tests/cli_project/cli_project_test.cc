@@ -352,7 +352,7 @@ class BadDescriptionTest : public ::testing::TestWithParam<BadCase> {};
 
 TEST_P(BadDescriptionTest, IsRefusedWithItsPlaceAndNothingIsLeft) {
   const BadCase& c = GetParam();
-  pramble::testing::TempDir out, work;
+  pramble::testing::TempDir work;
   json d = pramble::testing::ExampleDescription();
   c.change(d);
   const std::string desc = work.path() + "/desc.json";
@@ -362,8 +362,8 @@ TEST_P(BadDescriptionTest, IsRefusedWithItsPlaceAndNothingIsLeft) {
   }
   const std::set<std::string> before = FilesIn(work.path());
 
-  CliResult r = RunPramble({"create", work.path() + "/proj", "--from", desc}, out.path());
-  EXPECT_EQ(r.exit_code, 65) << r.err;
+  CliResult r = RunPramble({"create", work.path() + "/proj", "--from", desc});
+  EXPECT_EQ(r.code, 65) << r.err;
   EXPECT_EQ(r.err.rfind("pramble create: ", 0), 0u) << r.err;
   EXPECT_NE(r.err.find(c.message), std::string::npos)
       << "expected: " << c.message << "\nwritten:  " << r.err;
@@ -388,11 +388,11 @@ TEST(BadDescriptionFileTest, JsonSyntaxAndMissingFilesNameTheirPlace) {
       {nullptr, ": the project description does not exist"},
   };
   for (const auto& c : cases) {
-    pramble::testing::TempDir out, work;
+    pramble::testing::TempDir work;
     const std::string desc = work.path() + "/desc.json";
     if (c.text) pramble::testing::WriteFile(desc, c.text);
-    CliResult r = RunPramble({"create", work.path() + "/proj", "--from", desc}, out.path());
-    EXPECT_EQ(r.exit_code, 65) << r.err;
+    CliResult r = RunPramble({"create", work.path() + "/proj", "--from", desc});
+    EXPECT_EQ(r.code, 65) << r.err;
     EXPECT_EQ(r.err.rfind("pramble create: " + desc + c.message, 0), 0u) << r.err;
     EXPECT_FALSE(fs::exists(work.path() + "/proj"));
   }
@@ -401,31 +401,31 @@ TEST(BadDescriptionFileTest, JsonSyntaxAndMissingFilesNameTheirPlace) {
 class ExampleCliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    CliResult r = RunPramble({"create", dir(), "--from", ExampleFile()}, out_.path());
-    ASSERT_EQ(r.exit_code, 0) << r.err;
+    CliResult r = RunPramble({"create", dir(), "--from", ExampleFile()});
+    ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err, "pramble create: created project '" + dir() +
                          "' with 4 layers and 1 analysis item\n");
   }
   std::string dir() const { return work_.path() + "/example"; }
-  CliResult Run(const std::vector<std::string>& args) { return RunPramble(args, out_.path()); }
+  CliResult Run(const std::vector<std::string>& args) { return RunPramble(args); }
 
-  pramble::testing::TempDir out_, work_;
+  pramble::testing::TempDir work_, not_project_;
 };
 
 TEST_F(ExampleCliTest, CreateRefusesAnExistingFolder) {
   CliResult r = Run({"create", dir(), "--from", ExampleFile()});
-  EXPECT_EQ(r.exit_code, 64);
+  EXPECT_EQ(r.code, 64);
   EXPECT_EQ(r.err, "pramble create: cannot create project folder '" + dir() +
                        "': it exists already (give a new folder)\n");
 }
 
 TEST_F(ExampleCliTest, StatusListsItemsTabSeparated) {
   CliResult r = Run({"status", dir()});
-  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, "1\tio half-normal, by region\t0\tNot run\t\n");
 
   r = Run({"status", dir(), "1"});
-  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, "1\tio half-normal, by region\t0\tNot run\t\n");
 
   {
@@ -454,16 +454,16 @@ TEST_F(ExampleCliTest, StatusExitCodes) {
       {{"status", work_.path() + "/none"},
        66,
        "pramble status: project folder '" + work_.path() + "/none' does not exist\n"},
-      {{"status", out_.path()},
+      {{"status", not_project_.path()},
        65,
-       "pramble status: '" + out_.path() +
+       "pramble status: '" + not_project_.path() +
            "' is not a pramble project: it has no project.db (make a project with 'pramble "
            "create')\n"},
       {{"status", dir(), "one"}, 64, ""},
   };
   for (const auto& c : cases) {
     CliResult r = Run(c.args);
-    EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
+    EXPECT_EQ(r.code, c.exit_code) << r.err;
     if (!c.err.empty()) {
       EXPECT_EQ(r.err, c.err);
     }
@@ -488,17 +488,17 @@ TEST_F(ExampleCliTest, SettingsAreTypedAsTheyLook) {
   };
   for (const auto& c : cases) {
     CliResult r = Run({"settings", dir(), "set", "General", "Key", c.value});
-    ASSERT_EQ(r.exit_code, 0) << r.err;
+    ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(sqlhost::Project::Open(dir())->GetSettingValue("general", "key"), c.stored)
         << c.value;
     r = Run({"settings", dir(), "get", "GENERAL", "key"});
-    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, std::string(c.shown) + "\n");
   }
   CliResult r = Run({"settings", dir(), "get", "AnalysisDetails", "EchoData"});
   EXPECT_EQ(r.out, "False\n");
   r = Run({"settings", dir(), "get", "R", "Missing"});
-  EXPECT_EQ(r.exit_code, 66);
+  EXPECT_EQ(r.code, 66);
   EXPECT_EQ(r.err, "pramble settings: no value is stored for R/Missing\n");
 }
 
@@ -514,22 +514,22 @@ TEST_F(ExampleCliTest, UsageErrorsExit64) {
   };
   for (const auto& args : cases) {
     CliResult r = Run(args);
-    EXPECT_EQ(r.exit_code, 64) << (args.empty() ? "" : args[0]) << ": " << r.err;
+    EXPECT_EQ(r.code, 64) << (args.empty() ? "" : args[0]) << ": " << r.err;
     EXPECT_NE(r.err, "");
   }
 }
 
 TEST_F(ExampleCliTest, HelpAndVersion) {
   CliResult r = Run({"--help"});
-  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.code, 0);
   for (const char* command : {"create", "status", "settings"}) {
     EXPECT_NE(r.out.find(command), std::string::npos) << command;
   }
   r = Run({"create", "--help"});
-  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.code, 0);
   EXPECT_NE(r.out.find("--from"), std::string::npos);
   r = Run({"--version"});
-  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out.rfind("pramble ", 0), 0u) << r.out;
 }
 

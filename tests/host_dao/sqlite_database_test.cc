@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "dao_test_util.h"
+#include "support/child_lock.h"
 
 namespace pramble::sqlhost {
 namespace {
@@ -215,50 +216,11 @@ TEST_F(DatabaseTest, TableDefinitions) {
   EXPECT_EQ(db_->GetTableDef("Results é")->FieldDefs().size(), 6u);
 }
 
-// A child process holds a write lock on the file until told to let go.
-class LockHolder {
- public:
-  explicit LockHolder(const std::string& path) {
-    int ready[2], release[2];
-    if (pipe(ready) != 0 || pipe(release) != 0) ADD_FAILURE() << "pipe failed";
-    pid_ = fork();
-    if (pid_ == 0) {
-      sqlite3* db = nullptr;
-      sqlite3_open(path.c_str(), &db);
-      const int rc = sqlite3_exec(db, "BEGIN EXCLUSIVE; DELETE FROM [Line data] WHERE ID = 3;",
-                                  nullptr, nullptr, nullptr);
-      const char status = rc == SQLITE_OK ? 'y' : 'n';
-      if (write(ready[1], &status, 1) != 1) _exit(2);
-      char c;
-      if (read(release[0], &c, 1) != 1) _exit(3);
-      sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-      sqlite3_close(db);
-      _exit(0);
-    }
-    close(ready[1]);
-    close(release[0]);
-    release_ = release[1];
-    char status = 0;
-    if (read(ready[0], &status, 1) != 1 || status != 'y') ADD_FAILURE() << "child did not lock";
-    close(ready[0]);
-  }
-  ~LockHolder() {
-    const char c = 'x';
-    if (write(release_, &c, 1) != 1) ADD_FAILURE() << "cannot release the child";
-    close(release_);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
-
- private:
-  pid_t pid_ = -1;
-  int release_ = -1;
-};
-
 TEST_F(DatabaseTest, LockedByAnotherProcess) {
   db_->SetBusyTimeout(100);
   {
-    LockHolder lock(path_);
+    pramble::testing::ChildLock lock(path_, "BEGIN EXCLUSIVE; DELETE FROM [Line data] WHERE ID = 3;");
+    ASSERT_TRUE(lock.locked());
     ExpectHostError([&] { db_->Execute("DELETE * FROM [Line data] WHERE ID = 1"); },
                     host::kErrDatabaseLocked,
                     {"Cannot execute the statement: the database '" + path_ +

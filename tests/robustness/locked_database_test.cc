@@ -6,58 +6,12 @@
 
 #include "host/project/schema.h"
 #include "robustness.h"
+#include "support/child_lock.h"
 
 namespace pramble::robustness {
 namespace {
 
-// A child process that holds the write lock of database `path` from its
-// start (when it has said so) until Release or its end.
-class Locker {
- public:
-  explicit Locker(const std::string& path) {
-    int ready[2], release[2];
-    if (pipe2(ready, O_CLOEXEC) != 0 || pipe2(release, O_CLOEXEC) != 0)
-      throw std::runtime_error("pipe failed");
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(ready[0]);
-      close(release[1]);
-      sqlite3* db = nullptr;
-      char ok = 0;
-      if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
-          sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK)
-        ok = 1;
-      (void)!write(ready[1], &ok, 1);
-      char byte;
-      (void)!read(release[0], &byte, 1);
-      sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-      sqlite3_close(db);
-      _exit(0);
-    }
-    close(ready[1]);
-    close(release[0]);
-    release_ = release[1];
-    char ok = 0;
-    locked_ = read(ready[0], &ok, 1) == 1 && ok == 1;
-    close(ready[0]);
-  }
-  ~Locker() { Release(); }
-  Locker(const Locker&) = delete;
-  Locker& operator=(const Locker&) = delete;
-
-  bool locked() const { return locked_; }
-  void Release() {
-    if (release_ < 0) return;
-    close(release_);  // the child reads the end of the pipe
-    release_ = -1;
-    waitpid(pid_, nullptr, 0);
-  }
-
- private:
-  pid_t pid_ = -1;
-  int release_ = -1;
-  bool locked_ = false;
-};
+using Locker = pramble::testing::ChildLock;
 
 std::string ProjectDatabase(const std::string& dir) {
   return dir + "/" + sqlhost::kProjectFileName;

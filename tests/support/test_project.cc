@@ -7,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "host/project/csv_reader.h"
 #include "host/project/description.h"
 #include "host/project/project.h"
 #include "host/runner/event_loop.h"
@@ -69,50 +70,14 @@ TestProject::~TestProject() {
   loop_.reset();
 }
 
-namespace {
-
-// A minimal CSV reader for the example files: a header row and plain or
-// double-quoted cells, no line breaks inside cells.
-std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) throw std::runtime_error("cannot open " + path);
-  std::vector<std::vector<std::string>> rows;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    std::vector<std::string> cells;
-    std::string cell;
-    bool quoted = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-      char c = line[i];
-      if (quoted) {
-        if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') cell += '"', ++i;
-        else if (c == '"') quoted = false;
-        else cell += c;
-      } else if (c == '"') {
-        quoted = true;
-      } else if (c == ',') {
-        cells.push_back(cell);
-        cell.clear();
-      } else {
-        cell += c;
-      }
-    }
-    cells.push_back(cell);
-    rows.push_back(cells);
-  }
-  return rows;
-}
-
-}  // namespace
-
 nlohmann::json ExampleDescription() {
   const fs::path dir = fs::path(PRAMBLE_EXAMPLES_DIR) / "double-observer";
   nlohmann::json d = nlohmann::json::parse(ReadFile((dir / "project.json").string()));
   for (auto& layer : d["layers"]) {
     if (!layer.contains("csv")) continue;
-    auto rows = ReadCsv((dir / layer["csv"].get<std::string>()).string());
+    const std::string csv = (dir / layer["csv"].get<std::string>()).string();
+    std::vector<std::vector<std::string>> rows;
+    for (auto& record : sqlhost::ReadCsvFile(csv, csv)) rows.push_back(std::move(record.cells));
     const auto header = rows.at(0);
     nlohmann::json out = nlohmann::json::array();
     for (std::size_t r = 1; r < rows.size(); ++r) {
