@@ -3,7 +3,6 @@
 // engine publishes and logs, and the exit codes, are described in
 // docs/engine.md; the locks that `run` and `reset` take in
 // docs/robustness.md.
-#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,7 +15,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <utility>
 
 #include <CLI/CLI.hpp>
 
@@ -69,19 +67,6 @@ void PrintText(std::ostream& out, const std::string& text) {
 // descriptor, holds it until it ends too.
 class ItemLock {
  public:
-  ItemLock() = default;
-  ~ItemLock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  ItemLock(ItemLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  ItemLock& operator=(ItemLock&& other) noexcept {
-    if (this != &other) {
-      if (fd_ >= 0) ::close(fd_);
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-
   // Takes the lock of item `id` of the project in `folder` without waiting.
   // nullopt, with the message written and `code` set, when another process
   // holds it or the lock file cannot be made.
@@ -90,18 +75,16 @@ class ItemLock {
     const std::string locks = folder + "/.locks";
     const std::string path = locks + "/item-" + std::to_string(id) + ".lock";
     ItemLock lock;
-    if (::mkdir(locks.c_str(), 0777) == 0 || errno == EEXIST)
-      lock.fd_ = ::open(path.c_str(), O_RDWR | O_CREAT, 0666);
-    if (lock.fd_ < 0) {
+    const std::string why_not = ::mkdir(locks.c_str(), 0777) == 0 || errno == EEXIST
+                                    ? lock.file_.Open(path, false)
+                                    : std::strerror(errno);
+    if (!why_not.empty()) {
       std::cerr << "pramble " << command << ": cannot lock analysis item " << id << " of project '"
-                << dir << "': cannot open '" << path << "': " << std::strerror(errno) << "\n";
+                << dir << "': cannot open '" << path << "': " << why_not << "\n";
       code = kExitBadInput;
       return std::nullopt;
     }
-    int rc;
-    do rc = ::flock(lock.fd_, LOCK_EX | LOCK_NB);
-    while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
+    if (!lock.file_.Lock(LOCK_EX | LOCK_NB)) {
       if (errno != EWOULDBLOCK) {
         std::cerr << "pramble " << command << ": cannot lock analysis item " << id
                   << " of project '" << dir << "': " << std::strerror(errno) << "\n";
@@ -117,7 +100,8 @@ class ItemLock {
       return std::nullopt;
     }
     const std::string pid = std::to_string(::getpid()) + "\n";
-    if (::ftruncate(lock.fd_, 0) != 0 || ::pwrite(lock.fd_, pid.data(), pid.size(), 0) < 0) {
+    if (::ftruncate(lock.file_.fd(), 0) != 0 ||
+        ::pwrite(lock.file_.fd(), pid.data(), pid.size(), 0) < 0) {
       // The process ID only serves the message of a refused command.
     }
     return lock;
@@ -126,13 +110,13 @@ class ItemLock {
  private:
   std::string Holder() const {
     char buf[32];
-    const ssize_t n = ::pread(fd_, buf, sizeof buf - 1, 0);
+    const ssize_t n = ::pread(file_.fd(), buf, sizeof buf - 1, 0);
     std::string text = n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : "";
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     return text;
   }
 
-  int fd_ = -1;
+  FileLock file_;
 };
 
 // Sets AnalysisDetails/DebugMode for one run and puts the earlier value (or

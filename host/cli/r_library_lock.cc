@@ -35,9 +35,9 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
   return *this;
 }
 
-std::string FileLock::Open(const std::string& path) {
+std::string FileLock::Open(const std::string& path, bool read_only_too) {
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT, 0666);
-  if (fd_ < 0) fd_ = ::open(path.c_str(), O_RDONLY);
+  if (fd_ < 0 && read_only_too) fd_ = ::open(path.c_str(), O_RDONLY);
   return fd_ < 0 ? std::string(std::strerror(errno)) : "";
 }
 

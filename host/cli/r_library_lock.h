@@ -29,11 +29,12 @@ class FileLock {
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
-  // Opens `path`; "" when done, else why not.
-  std::string Open(const std::string& path);
+  // Opens `path` for reading and writing, or, with `read_only_too`, for
+  // reading when it cannot be written; "" when done, else why not.
+  std::string Open(const std::string& path, bool read_only_too = true);
   // flock(2) with `operation`; false when it was not granted (errno says why).
   bool Lock(int operation);
-  bool held() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
 
  private:
   int fd_ = -1;

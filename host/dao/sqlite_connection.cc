@@ -113,24 +113,6 @@ void Statement::Reset() { sqlite3_reset(stmt_); }
 
 host::Value Statement::Column(int i) const { return ColumnValue(stmt_, i); }
 
-std::string QuoteIdentifier(const std::string& name) {
-  std::string q = "\"";
-  for (char c : name) {
-    if (c == '"') q += '"';
-    q += c;
-  }
-  return q + "\"";
-}
-
-std::string QuoteLiteral(const std::string& text) {
-  std::string q = "'";
-  for (char c : text) {
-    if (c == '\'') q += '\'';
-    q += c;
-  }
-  return q + "'";
-}
-
 host::Value ColumnValue(sqlite3_stmt* stmt, int i) {
   switch (sqlite3_column_type(stmt, i)) {
     case SQLITE_INTEGER:

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "host/dao/sqlite_quote.h"
 #include "host/value.h"
 
 namespace pramble::sqlhost {
@@ -34,7 +35,6 @@ class Connection {
 
   sqlite3* db() const { return db_; }
   const std::string& path() const { return path_; }
-  int busy_timeout_ms() const { return busy_timeout_ms_; }
   void SetBusyTimeout(int milliseconds);
 
   // Throws the HostError for the SQLite result code `rc` (see above). `what`
@@ -61,7 +61,6 @@ class Statement {
   Statement& operator=(const Statement&) = delete;
 
   sqlite3_stmt* get() const { return stmt_; }
-  const std::string& sql() const { return sql_; }
 
   // Binds parameter `index` (1-based): Null, Boolean (1 or 0), integer,
   // double or text.
@@ -82,11 +81,6 @@ class Statement {
   std::string jet_;
   sqlite3_stmt* stmt_ = nullptr;
 };
-
-// `name` as a double-quoted SQLite identifier.
-std::string QuoteIdentifier(const std::string& name);
-// `text` as a single-quoted SQLite literal.
-std::string QuoteLiteral(const std::string& text);
 
 // The value of column `i` of the current row of `stmt`.
 host::Value ColumnValue(sqlite3_stmt* stmt, int i);

@@ -246,11 +246,7 @@ class SqliteDatabaseImpl final : public SqliteDatabase {
   }
 
   void DeleteQueryDef(const std::string& name) override {
-    const auto [kind, actual] = ObjectOf(Unbracket(name));
-    if (kind != "view")
-      throw HostError(host::kErrItemNotFound, "Item not found in this collection: the database '" +
-                                                  conn_->path() + "' has no saved query '" + name +
-                                                  "'.");
+    const std::string actual = SavedQueryName(name);
     const std::string what = "Cannot delete the query '" + actual + "'";
     InSavepoint([&] {
       Statement(*conn_, "DROP VIEW " + QuoteIdentifier(actual), what).Run();
@@ -276,11 +272,7 @@ class SqliteDatabaseImpl final : public SqliteDatabase {
   }
 
   std::string QueryDefSql(const std::string& name) override {
-    const auto [kind, actual] = ObjectOf(Unbracket(name));
-    if (kind != "view")
-      throw HostError(host::kErrItemNotFound, "Item not found in this collection: the database '" +
-                                                  conn_->path() + "' has no saved query '" + name +
-                                                  "'.");
+    const std::string actual = SavedQueryName(name);
     const std::string what = "Cannot read the query '" + actual + "'";
     if (ObjectOf(kQueryDefsTable).first == "table") {
       Statement jet(*conn_, std::string("SELECT jet_sql FROM ") + kQueryDefsTable +
@@ -305,6 +297,17 @@ class SqliteDatabaseImpl final : public SqliteDatabase {
     find.Bind(1, name);
     if (!find.Step()) return {"", ""};
     return {host::ToText(find.Column(0)), host::ToText(find.Column(1))};
+  }
+
+  // The stored name of the saved query `name` (brackets and case ignored);
+  // fails with 3265 when there is none.
+  std::string SavedQueryName(const std::string& name) {
+    auto [kind, actual] = ObjectOf(Unbracket(name));
+    if (kind != "view")
+      throw HostError(host::kErrItemNotFound, "Item not found in this collection: the database '" +
+                                                  conn_->path() + "' has no saved query '" + name +
+                                                  "'.");
+    return std::move(actual);
   }
 
   // Translates Jet SQL, naming the database in a translation error.

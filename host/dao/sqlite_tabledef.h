@@ -36,7 +36,6 @@ class SqliteTableDef final : public host::dao::TableDef {
   std::vector<host::dao::FieldDef> FieldDefs() const override { return fields_; }
   void AddPrimaryKey(const std::vector<std::string>& field_names) override;
 
-  bool appended() const { return appended_; }
   bool BelongsTo(const Connection* connection) const { return conn_.get() == connection; }
   // Creates the table. REQUIRES: not appended.
   void Create();

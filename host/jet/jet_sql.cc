@@ -5,7 +5,9 @@
 #include <set>
 #include <stdexcept>
 
+#include "host/dao/sqlite_quote.h"
 #include "host/jet/jet_tokenizer.h"
+#include "host/value.h"
 
 namespace pramble::sqlhost {
 namespace {
@@ -25,8 +27,6 @@ std::string Upper(const std::string& s) {
   for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return u;
 }
-
-bool EqualsNoCase(const std::string& a, const std::string& b) { return Upper(a) == Upper(b); }
 
 std::vector<Node> BuildTree(const std::string& jet, const std::vector<JetToken>& tokens,
                             std::size_t& i, const JetToken* open, int depth) {
@@ -138,24 +138,6 @@ bool IsBoundary(const std::vector<Node>& seq, std::size_t i) {
   }
 }
 
-std::string QuoteName(const std::string& name) {
-  std::string q = "\"";
-  for (char c : name) {
-    if (c == '"') q += '"';
-    q += c;
-  }
-  return q + "\"";
-}
-
-std::string QuoteText(const std::string& text) {
-  std::string q = "'";
-  for (char c : text) {
-    if (c == '\'') q += '\'';
-    q += c;
-  }
-  return q + "'";
-}
-
 bool Joinable(unsigned char c) {
   return std::isalnum(c) || c == '_' || c >= 0x80 || c == '"' || c == '\'';
 }
@@ -228,11 +210,11 @@ class Translator {
       case JetTokenKind::kWord:
         return Word(seq, i);
       case JetTokenKind::kBracketName:
-        Put(QuoteName(t.value), t.space_before);
+        Put(QuoteIdentifier(t.value), t.space_before);
         break;
       case JetTokenKind::kText:
       case JetTokenKind::kDate:
-        Put(QuoteText(t.value), t.space_before);
+        Put(QuoteLiteral(t.value), t.space_before);
         break;
       case JetTokenKind::kOperator:
         if (t.text == "\\" || t.text == "^")
@@ -268,7 +250,7 @@ class Translator {
       return i + 1;
     }
     if (Keywords().count(u) == 0) {
-      Put(quote_names_ ? QuoteName(t.text) : t.text, t.space_before);
+      Put(quote_names_ ? QuoteIdentifier(t.text) : t.text, t.space_before);
       return i + 1;
     }
     if (u == "DISTINCTROW") {
@@ -297,7 +279,7 @@ class Translator {
         const JetToken& p = *seq[i + 1].token;
         bool escaped = false;
         const std::string pattern = LikePattern(p, escaped);
-        Put(QuoteText(pattern), p.space_before);
+        Put(QuoteLiteral(pattern), p.space_before);
         if (escaped) Put("ESCAPE '\\'", true);
         return i + 2;
       }
@@ -479,7 +461,7 @@ std::string ExpandJetSelectStar(const std::string& jet, const JetColumnLister& c
     for (const std::string& column : columns_of(name)) {
       if (column.find(']') != std::string::npos || column.empty()) return jet;
       bool dup = false;
-      for (const std::string& s : seen) dup = dup || EqualsNoCase(s, column);
+      for (const std::string& s : seen) dup = dup || host::EqualsNoCase(s, column);
       if (dup) continue;
       seen.push_back(column);
       if (!list.empty()) list += ", ";

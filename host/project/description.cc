@@ -16,6 +16,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "host/dao/sqlite_quote.h"
 #include "host/errors.h"
 #include "host/project/csv_reader.h"
 #include "host/project/definition_reader.h"
@@ -32,7 +33,6 @@ using nlohmann::json;
 namespace {
 
 using projectdb::ExecSql;
-using projectdb::QuoteSqlName;
 
 // A problem found in the description. `where` is a JSON path, which is
 // shown after the description's file name, or a place of its own ("x.csv:4").
@@ -762,14 +762,10 @@ void WriteProjectDatabase(const std::string& path, const Description& d) {
     projectdb::Statement s(
         db, "INSERT INTO settings (section, key, kind, value) VALUES (?1, ?2, ?3, ?4)");
     for (const auto& setting : d.settings) {
-      const char* kind = std::holds_alternative<bool>(setting.value)           ? "bool"
-                         : std::holds_alternative<std::int64_t>(setting.value) ? "integer"
-                         : std::holds_alternative<double>(setting.value)       ? "double"
-                                                                               : "text";
       s.Reset();
       s.Bind(1, host::Value{setting.section})
           .Bind(2, host::Value{setting.key})
-          .Bind(3, host::Value{std::string(kind)})
+          .Bind(3, host::Value{std::string(SettingKind(setting.value))})
           .Bind(4, setting.value)
           .Run();
     }
@@ -829,13 +825,13 @@ void WriteDataDatabase(const std::string& path, const Description& d) {
   NewDatabase c(path);
   sqlite3* db = c.get();
   for (const auto& l : d.layers) {
-    const std::string table = QuoteSqlName(LayerTableName(l.name));
+    const std::string table = QuoteIdentifier(LayerTableName(l.name));
     std::string create = "CREATE TABLE " + table + " (";
     std::string insert = "INSERT INTO " + table + " VALUES (";
     std::string link;
     for (std::size_t k = 0; k < l.fields.size(); ++k) {
       const FieldSpec& f = l.fields[k];
-      create += (k ? ", " : "") + QuoteSqlName(f.name) + SqlType(f.type);
+      create += (k ? ", " : "") + QuoteIdentifier(f.name) + SqlType(f.type);
       if (f.type == host::kFieldID) create += " PRIMARY KEY";
       if (f.type == host::kFieldLink) link = f.name;
       insert += (k ? ", ?" : "?") + std::to_string(k + 1);
@@ -843,8 +839,8 @@ void WriteDataDatabase(const std::string& path, const Description& d) {
     ExecSql(db, create + ")");
     if (!link.empty()) {
       // Index names share the table names' space; "pramble_" is reserved.
-      ExecSql(db, "CREATE INDEX " + QuoteSqlName("pramble_link_" + l.name) + " ON " + table + " (" +
-                      QuoteSqlName(link) + ")");
+      ExecSql(db, "CREATE INDEX " + QuoteIdentifier("pramble_link_" + l.name) + " ON " + table +
+                      " (" + QuoteIdentifier(link) + ")");
     }
     projectdb::Statement s(db, insert + ")");
     for (const auto& row : l.rows) {

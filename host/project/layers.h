@@ -17,19 +17,14 @@ namespace pramble::sqlhost {
 
 class ProjectField : public host::LayerField {
  public:
-  ProjectField(std::string name, std::string kind, std::int32_t field_type, std::string units)
-      : name_(std::move(name)),
-        kind_(std::move(kind)),
-        type_(field_type),
-        units_(std::move(units)) {}
+  ProjectField(std::string name, std::int32_t field_type, std::string units)
+      : name_(std::move(name)), type_(field_type), units_(std::move(units)) {}
   std::string Name() const override { return name_; }
   std::int32_t FieldType() const override { return type_; }
   std::string Units() const override { return units_; }
-  // The kind the description gave ("id", "decimal", ...).
-  const std::string& kind() const { return kind_; }
 
  private:
-  std::string name_, kind_;
+  std::string name_;
   std::int32_t type_;
   std::string units_;
 };
@@ -46,7 +41,6 @@ class ProjectFieldList : public host::LayerFieldList {
   std::shared_ptr<host::LayerField> LabelField() const override {
     return OfType(host::kFieldLabel);
   }
-  const std::vector<std::shared_ptr<ProjectField>>& all() const { return fields_; }
 
  private:
   std::shared_ptr<host::LayerField> OfType(std::int32_t type) const;
@@ -55,12 +49,10 @@ class ProjectFieldList : public host::LayerFieldList {
 
 class ProjectLayer : public host::DataLayer {
  public:
-  ProjectLayer(std::string name, std::int32_t layer_type, std::string table_name,
-               std::shared_ptr<ProjectLayer> parent,
+  ProjectLayer(std::string name, std::int32_t layer_type, std::shared_ptr<ProjectLayer> parent,
                std::vector<std::shared_ptr<ProjectField>> fields)
       : name_(std::move(name)),
         type_(layer_type),
-        table_(std::move(table_name)),
         parent_(std::move(parent)),
         fields_(std::move(fields)) {}
   std::string Name() const override { return name_; }
@@ -68,14 +60,9 @@ class ProjectLayer : public host::DataLayer {
   host::LayerFieldList& Fields() override { return fields_; }
   std::shared_ptr<host::DataLayer> GetParentLayer(const std::string& type_codes) override;
 
-  const std::string& table_name() const { return table_; }
-  const std::shared_ptr<ProjectLayer>& parent() const { return parent_; }
-  const ProjectFieldList& field_list() const { return fields_; }
-
  private:
   std::string name_;
   std::int32_t type_;
-  std::string table_;
   std::shared_ptr<ProjectLayer> parent_;
   ProjectFieldList fields_;
 };

@@ -28,19 +28,6 @@ host::Value MicrosFromDate(const host::Date& date) {
       std::chrono::duration_cast<std::chrono::microseconds>(date->time_since_epoch()).count())};
 }
 
-const char* KindOf(const host::Value& v) {
-  switch (v.index()) {
-    case 1:
-      return "bool";
-    case 2:
-      return "integer";
-    case 3:
-      return "double";
-    default:
-      return "text";
-  }
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -180,19 +167,18 @@ void Project::LoadLayers() {
   sqlite3* db = project_db_->handle();
   std::vector<std::shared_ptr<ProjectLayer>> layers;
   projectdb::Statement ls(
-      db, "SELECT ord, name, layer_type, parent, table_name FROM layers ORDER BY ord");
+      db, "SELECT ord, name, layer_type, parent FROM layers ORDER BY ord");
   projectdb::Statement fs(
       db,
-      "SELECT name, kind, field_type, units FROM layer_fields WHERE layer_ord = ?1 "
+      "SELECT name, field_type, units FROM layer_fields WHERE layer_ord = ?1 "
       "ORDER BY ord");
   while (ls.Step()) {
     std::vector<std::shared_ptr<ProjectField>> fields;
     fs.Reset();
     fs.Bind(1, host::Value{ls.ColumnInt(0)});
     while (fs.Step()) {
-      fields.push_back(std::make_shared<ProjectField>(fs.ColumnText(0), fs.ColumnText(1),
-                                                      static_cast<std::int32_t>(fs.ColumnInt(2)),
-                                                      fs.ColumnText(3)));
+      fields.push_back(std::make_shared<ProjectField>(
+          fs.ColumnText(0), static_cast<std::int32_t>(fs.ColumnInt(1)), fs.ColumnText(2)));
     }
     std::shared_ptr<ProjectLayer> parent;
     if (!ls.ColumnIsNull(3)) {
@@ -206,9 +192,8 @@ void Project::LoadLayers() {
             "layer '" + ls.ColumnText(1) + "' names an unknown parent '" + parent_name + "'");
       }
     }
-    layers.push_back(std::make_shared<ProjectLayer>(ls.ColumnText(1),
-                                                    static_cast<std::int32_t>(ls.ColumnInt(2)),
-                                                    ls.ColumnText(4), parent, std::move(fields)));
+    layers.push_back(std::make_shared<ProjectLayer>(
+        ls.ColumnText(1), static_cast<std::int32_t>(ls.ColumnInt(2)), parent, std::move(fields)));
   }
   layers_ = std::make_unique<ProjectLayers>(std::move(layers));
 }
@@ -248,7 +233,7 @@ void Project::SetSettingValue(const std::string& section, const std::string& key
                          "value = excluded.value");
   s.Bind(1, host::Value{section})
       .Bind(2, host::Value{key})
-      .Bind(3, host::Value{std::string(KindOf(value))})
+      .Bind(3, host::Value{std::string(SettingKind(value))})
       .Bind(4, value)
       .Run();
 }

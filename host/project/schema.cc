@@ -1,10 +1,9 @@
 #include "host/project/schema.h"
 
-#include <sqlite3.h>
-
 #include <cctype>
 
-#include "host/errors.h"
+#include "host/dao/sqlite_quote.h"
+#include "host/project/statement.h"
 
 namespace pramble::sqlhost {
 namespace {
@@ -41,24 +40,6 @@ bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
 
 }  // namespace
 
-std::string projectdb::QuoteSqlName(const std::string& name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
-std::string projectdb::QuoteSqlText(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
-
 std::string TempQueryPrefix(std::int32_t id) {
   const std::int64_t v = id;
   return "tq" + (v < 0 ? "n" + std::to_string(-v) : std::to_string(v)) + "_";
@@ -76,6 +57,10 @@ std::string TempQueryName(const std::string& suffix_or_layer, std::int32_t id) {
   return prefix + "L_" + Encode(s);
 }
 
+bool IsTempQueryOf(const std::string& name, std::int32_t id) {
+  return StartsWithNoCase(name, TempQueryPrefix(id));
+}
+
 bool IsReservedLayerName(const std::string& name) {
   if (StartsWithNoCase(name, "sqlite_") || StartsWithNoCase(name, "pramble_")) return true;
   if (!StartsWithNoCase(name, "tq")) return false;
@@ -88,23 +73,21 @@ bool IsReservedLayerName(const std::string& name) {
 
 std::string LayerTableName(const std::string& layer_name) { return layer_name; }
 
-void projectdb::ExecSql(sqlite3* db, const std::string& sql) {
-  char* message = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-    std::string text = message ? message : sqlite3_errmsg(db);
-    sqlite3_free(message);
-    const int code = sqlite3_errcode(db) & 0xff;
-    const std::int32_t number =
-        (code == SQLITE_BUSY || code == SQLITE_LOCKED)
-            ? host::kErrDatabaseLocked
-            : (code == SQLITE_READONLY ? host::kErrReadOnly : host::kErrSql);
-    throw host::HostError(number, "SQLite error: " + text + " in SQL: " + sql);
+const char* SettingKind(const host::Value& value) {
+  switch (value.index()) {
+    case 1:
+      return "bool";
+    case 2:
+      return "integer";
+    case 3:
+      return "double";
+    default:
+      return "text";
   }
 }
 
 void CreateProjectSchema(sqlite3* db) {
   using projectdb::ExecSql;
-  using projectdb::QuoteSqlText;
   ExecSql(db,
           "CREATE TABLE project_info (key TEXT PRIMARY KEY, value TEXT NOT NULL);"
           "CREATE TABLE settings (section TEXT NOT NULL COLLATE NOCASE,"
@@ -130,7 +113,7 @@ void CreateProjectSchema(sqlite3* db) {
           " field_type INTEGER NOT NULL, units TEXT NOT NULL DEFAULT '',"
           " PRIMARY KEY (layer_ord, ord));");
   ExecSql(db, std::string("INSERT INTO project_info (key, value) VALUES (") +
-                  QuoteSqlText(kFormatKey) + ", " + QuoteSqlText(kFormatValue) + ");");
+                  QuoteLiteral(kFormatKey) + ", " + QuoteLiteral(kFormatValue) + ");");
 }
 
 }  // namespace pramble::sqlhost

@@ -5,7 +5,8 @@
 //
 // Project database (project.db):
 //   project_info(key, value)                       format marker
-//   settings(section, key, kind, value)            the settings store (scope 1)
+//   settings(section, key, kind, value)            the settings store (scope 1);
+//                                                  kind: SettingKind of the value
 //   surveys / data_filters / model_definitions(id, name, definition)
 //   analyses(id, name, survey_id, data_filter_id, model_definition_id,
 //            status, run_date)                     run_date: microseconds since
@@ -22,6 +23,8 @@
 #include <cstdint>
 #include <string>
 
+#include "host/value.h"
+
 struct sqlite3;
 
 namespace pramble::sqlhost {
@@ -30,16 +33,6 @@ inline constexpr const char* kProjectFileName = "project.db";
 inline constexpr const char* kDataFileName = "data.db";
 inline constexpr const char* kFormatKey = "format";
 inline constexpr const char* kFormatValue = "pramble-project-1";
-
-namespace projectdb {
-// `name` as an SQLite identifier between double quotes.
-std::string QuoteSqlName(const std::string& name);
-// `text` as an SQLite string literal between single quotes.
-std::string QuoteSqlText(const std::string& text);
-// Runs `sql` (one or more statements without results) on `db`; throws
-// host::HostError with SQLite's message and the statement on failure.
-void ExecSql(sqlite3* db, const std::string& sql);
-}  // namespace projectdb
 
 // The saved name of item `id`'s temporary query for a suffix ("_Obs") or a
 // layer name. Only [A-Za-z0-9_] occur, so the name stands unbracketed in SQL:
@@ -53,6 +46,8 @@ void ExecSql(sqlite3* db, const std::string& sql);
 // TempQueryPrefix(id); layer tables never do (see IsReservedLayerName).
 std::string TempQueryName(const std::string& suffix_or_layer, std::int32_t id);
 std::string TempQueryPrefix(std::int32_t id);
+// True when `name` is one of item `id`'s temporary queries (case ignored).
+bool IsTempQueryOf(const std::string& name, std::int32_t id);
 
 // True for layer names that `create` refuses because their table could meet a
 // temporary query or a table of SQLite or of the database layer: names that
@@ -62,6 +57,10 @@ bool IsReservedLayerName(const std::string& name);
 
 // The data-database table that holds a layer's rows.
 std::string LayerTableName(const std::string& layer_name);
+
+// The kind under which the settings table stores `value`, so that it reads
+// back with its type: "bool" (stored as 1 or 0), "integer", "double", "text".
+const char* SettingKind(const host::Value& value);
 
 // Creates the tables of an empty project database. Throws host::HostError
 // with SQLite's message and the statement on failure.

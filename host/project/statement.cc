@@ -17,6 +17,11 @@ void ThrowSqliteError(sqlite3* db, int rc, const std::string& sql) {
   throw host::HostError(number, std::string("SQLite error: ") + message + " in SQL: " + sql);
 }
 
+void ExecSql(sqlite3* db, const std::string& sql) {
+  const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) ThrowSqliteError(db, rc, sql);
+}
+
 Statement::Statement(sqlite3* db, const std::string& sql) : db_(db), sql_(sql) {
   const int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt_, nullptr);
   if (rc != SQLITE_OK) {

@@ -46,4 +46,8 @@ class Statement {
 // Throws the HostError for SQLite result code `rc` on `db` while running `sql`.
 [[noreturn]] void ThrowSqliteError(sqlite3* db, int rc, const std::string& sql);
 
+// Runs `sql` (one or more statements without results) on `db`; a failure
+// throws as ThrowSqliteError does.
+void ExecSql(sqlite3* db, const std::string& sql);
+
 }  // namespace pramble::sqlhost::projectdb

@@ -17,10 +17,6 @@ namespace {
 
 constexpr std::int32_t kError = 2;
 
-bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
-  return text.size() >= prefix.size() && host::EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
 // A database error message that shows the statement: the database layer's
 // messages carry it; any other gets it added.
 std::string WithSql(const std::string& message, const std::string& jet_sql) {
@@ -62,7 +58,7 @@ std::vector<LayerTable> ReadLayerTables(host::ProjectDatabase& project) {
   return layers;
 }
 
-// The layer named `name` in the walk from `start` upwards.
+// The layer named `name`; null when the project has none.
 std::shared_ptr<host::DataLayer> LayerNamed(host::ProjectDatabase& project,
                                             const std::string& name) {
   try {
@@ -70,6 +66,20 @@ std::shared_ptr<host::DataLayer> LayerNamed(host::ProjectDatabase& project,
   } catch (const host::HostError&) {
     return nullptr;
   }
+}
+
+// True when `field` can hold a measure: a number field with units. Otherwise
+// logs why, after `where` ("The area field 'X' of layer 'Y'").
+bool IsNumberWithUnits(const host::LayerField& field, const std::string& where, host::Log& log) {
+  if (field.FieldType() != host::kFieldInteger && field.FieldType() != host::kFieldDecimal) {
+    log.Add(where + " is not a number field.", kError);
+    return false;
+  }
+  if (field.Units().empty()) {
+    log.Add(where + " has no units.", kError);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -199,11 +209,10 @@ std::string TempQueriesImpl::GetTempQueryName(const std::string& suffix_or_layer
 }
 
 bool TempQueriesImpl::DeleteTempQueries(std::int32_t id, host::dao::Database& data_database) {
-  const std::string prefix = TempQueryPrefix(id);
   try {
     std::vector<std::string> names;
     for (const auto& n : data_database.QueryDefNames()) {
-      if (StartsWithNoCase(n, prefix)) names.push_back(n);
+      if (IsTempQueryOf(n, id)) names.push_back(n);
     }
     // Later queries are built on earlier ones: remove them first, and try
     // again for any that could not go while another still used it.
@@ -268,15 +277,8 @@ bool TempQueriesImpl::GetAreaSource(std::string& area_field, std::string& area_l
   }
   const std::string where =
       "The area field '" + field->Name() + "' of layer '" + layer->Name() + "'";
-  if (field->FieldType() != host::kFieldInteger && field->FieldType() != host::kFieldDecimal) {
-    log.Add(where + " is not a number field.", kError);
-    return false;
-  }
+  if (!IsNumberWithUnits(*field, where, log)) return false;
   const std::string units = field->Units();
-  if (units.empty()) {
-    log.Add(where + " has no units.", kError);
-    return false;
-  }
   const auto field_m2 = SquareMetresPerAreaUnit(units);
   if (!field_m2) {
     log.Add(where + " has the units '" + units + "', which are not an area unit.", kError);
@@ -334,14 +336,7 @@ bool TempQueriesImpl::GetEffortSource(std::string& effort_field, std::string& ef
   }
   const std::string where =
       "The effort field '" + field->Name() + "' of layer '" + layer->Name() + "'";
-  if (field->FieldType() != host::kFieldInteger && field->FieldType() != host::kFieldDecimal) {
-    log.Add(where + " is not a number field.", kError);
-    return false;
-  }
-  if (field->Units().empty()) {
-    log.Add(where + " has no units.", kError);
-    return false;
-  }
+  if (!IsNumberWithUnits(*field, where, log)) return false;
   if (!MetresPerLengthUnit(field->Units())) {
     log.Add(where + " has the units '" + field->Units() + "', which are not a length unit.",
             kError);

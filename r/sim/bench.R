@@ -39,30 +39,22 @@ data <- data.frame(object = rep(seq_len(n), each = 2), observer = rep(1:2, n),
 cont <- data
 cont$size <- rep(runif(n, 1, 5), each = 2)
 
+# each model: the method, the ds key (none for full independence) and the data
+mr <- ~glm(link = "logit", formula = ~distance + sex + size)
+fit <- function(method, key, data) {
+  ds <- if (!is.null(key)) eval(bquote(~mcds(key = .(key), formula = ~sex + size)))
+  function() ddf(method = method, dsmodel = ds, mrmodel = mr, data = data, meta.data = list(width = 50))
+}
 models <- list(
-  "io, hn ~sex+size, mr ~distance+sex+size" = quote(
-    ddf(method = "io", dsmodel = ~mcds(key = "hn", formula = ~sex + size),
-        mrmodel = ~glm(link = "logit", formula = ~distance + sex + size), data = data,
-        meta.data = list(width = 50))),
-  "io, hr ~sex+size, mr ~distance+sex+size" = quote(
-    ddf(method = "io", dsmodel = ~mcds(key = "hr", formula = ~sex + size),
-        mrmodel = ~glm(link = "logit", formula = ~distance + sex + size), data = data,
-        meta.data = list(width = 50))),
-  "io, hr, size continuous" = quote(
-    ddf(method = "io", dsmodel = ~mcds(key = "hr", formula = ~sex + size),
-        mrmodel = ~glm(link = "logit", formula = ~distance + sex + size), data = cont,
-        meta.data = list(width = 50))),
-  "trial, hn ~sex+size, mr ~distance+sex+size" = quote(
-    ddf(method = "trial", dsmodel = ~mcds(key = "hn", formula = ~sex + size),
-        mrmodel = ~glm(link = "logit", formula = ~distance + sex + size), data = data,
-        meta.data = list(width = 50))),
-  "io.fi, mr ~distance+sex+size" = quote(
-    ddf(method = "io.fi", mrmodel = ~glm(link = "logit", formula = ~distance + sex + size),
-        data = data, meta.data = list(width = 50))))
+  "io, hn ~sex+size, mr ~distance+sex+size" = fit("io", "hn", data),
+  "io, hr ~sex+size, mr ~distance+sex+size" = fit("io", "hr", data),
+  "io, hr, size continuous" = fit("io", "hr", cont),
+  "trial, hn ~sex+size, mr ~distance+sex+size" = fit("trial", "hn", data),
+  "io.fi, mr ~distance+sex+size" = fit("io.fi", NULL, data))
 
 for (nm in names(models)) {
-  eval(models[[nm]])  # warm-up
-  t <- replicate(20, system.time(eval(models[[nm]])))
+  models[[nm]]()  # warm-up
+  t <- replicate(20, system.time(models[[nm]]()))
   cat(sprintf("%-45s cpu %.3f s  elapsed %.3f s\n", nm,
               median(t["user.self", ] + t["sys.self", ]), median(t["elapsed", ])))
 }

@@ -122,12 +122,6 @@ host::ProjectDatabase& CClsInputFileMaker::Impl::Project() const {
   return *mclsProjectDatabase;
 }
 
-host::Log& CClsInputFileMaker::Impl::RunLog() {
-  if (!gLog)
-    throw host::HostError(host::kErrObjectNotSet, "Object variable or With block variable not set");
-  return *gLog;
-}
-
 bool CClsInputFileMaker::Impl::GetBoolSetting(const std::string& strSection,
                                               const std::string& strKey,
                                               const host::Value& varDefault) const {

@@ -86,8 +86,6 @@ struct CClsInputFileMaker::Impl {
 
   // The project; fails (HostError 91) when the property is not set.
   host::ProjectDatabase& Project() const;
-  // The thread's global log; fails (HostError 91) when there is none.
-  static host::Log& RunLog();
   // A Boolean setting of kind 3, scope 1.
   bool GetBoolSetting(const std::string& strSection, const std::string& strKey,
                       const host::Value& varDefault) const;

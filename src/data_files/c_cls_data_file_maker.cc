@@ -8,13 +8,6 @@
 
 namespace pramble {
 
-host::Log& RunLog() {
-  if (!gLog)
-    throw host::HostError(host::kErrObjectNotSet,
-                          "Object variable or With block variable not set (no run log)");
-  return *gLog;
-}
-
 host::ProjectDatabase& CClsDataFileMaker::Impl::Project() const {
   return Required(ProjectDatabase);
 }

@@ -15,7 +15,6 @@
 #include "host/dao.h"
 #include "host/errors.h"
 #include "host/keyed_collection.h"
-#include "host/log.h"
 #include "host/project_database.h"
 #include "host/services.h"
 
@@ -57,6 +56,10 @@ struct CClsDataFileMaker::Impl {
   // field in `colFields` (a clashing name gets the layer-type-qualified key).
   void AppendLayerFields(host::DataLayer& layer, const std::string& strQueryName, std::string& flds,
                          std::string& aliases, host::clsKeyedCollection& colFields);
+  // The start of a stratum or sample walk: the name of the nearest layer above
+  // the observation layer whose type is in the list `types`; "" when there is
+  // none or it cannot be looked up.
+  std::string ParentLayerName(const std::string& strObsLayerName, const char* types);
   // One step up a stratum or sample walk: puts the join of `layer` (saved
   // query `strQueryName`) to its parent in front of `joins`; answers the parent.
   std::shared_ptr<host::DataLayer> JoinToParent(host::DataLayer& layer,
@@ -114,9 +117,6 @@ struct CClsDataFileMaker::Impl {
   // CmdFolder + the path separator + `name`.
   std::string DefaultPath(const std::string& name) const;
 };
-
-// The run's log; fails (HostError 91) when none is installed.
-host::Log& RunLog();
 
 // `p` itself; fails (HostError 91) when it is null, as the use of an unset
 // object does.

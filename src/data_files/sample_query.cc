@@ -55,13 +55,7 @@ bool CClsDataFileMaker::Impl::MakeSmpQuery(std::int32_t lngSmpLayerType, std::in
                                            host::clsKeyedCollection& colFields) {
   // The start layer: the nearest sample-type layer above the observation
   // layer, of whatever sample type.
-  std::string start_name;
-  try {
-    auto layer = LayerList().Item(strObsLayerName);
-    start_name = Required(Required(layer).GetParentLayer(kSampleTypes)).Name();
-  } catch (...) {
-    start_name.clear();
-  }
+  const std::string start_name = ParentLayerName(strObsLayerName, kSampleTypes);
   if (start_name.empty()) {
     LogAdd("Could not locate sample or subsample layer type as parent of '" + strObsLayerName + "'",
            2);

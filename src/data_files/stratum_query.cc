@@ -3,7 +3,6 @@
 // region label STR_LABEL, the region's area STR_AREA and the usable fields of
 // that layer and every layer above it. An area held below the region layer is
 // summed per region label through "_StrArea1" to "_StrArea3".
-#include <charconv>
 #include <string>
 
 #include "data_files/data_file_maker_impl.h"
@@ -21,14 +20,6 @@ constexpr char kStratumOrGlobalTypes[] = "1,10,11,12,13,14,15";
 bool IsCopiedFieldType(std::int32_t type) {
   return type != host::kFieldID && type != host::kFieldLink && type != host::kFieldShape &&
          type != host::kFieldHidden;
-}
-
-// The standard number-to-text conversion: the shortest text that reads back
-// as the same double, point as decimal separator.
-std::string NumberToText(double value) {
-  char buf[64];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-  return std::string(buf, end);
 }
 
 std::string LayerTypeName(std::int32_t layer_type) {
@@ -135,13 +126,7 @@ bool CClsDataFileMaker::Impl::MakeStrQuery(std::int32_t lngStratType,
                                            host::clsKeyedCollection& colFields) {
   // The start layer: the nearest stratum or global layer above the
   // observation layer.
-  std::string start_name;
-  try {
-    auto layer = LayerList().Item(strObsLayerName);
-    start_name = Required(Required(layer).GetParentLayer(kStratumOrGlobalTypes)).Name();
-  } catch (...) {
-    start_name.clear();
-  }
+  const std::string start_name = ParentLayerName(strObsLayerName, kStratumOrGlobalTypes);
   if (start_name.empty()) {
     LogAdd("Could not locate stratum or global parent of '" + strObsLayerName + "'", 2);
     return false;
@@ -194,8 +179,9 @@ bool CClsDataFileMaker::Impl::MakeStrQuery(std::int32_t lngStratType,
       if (!no_area && host::EqualsNoCase(area_layer, layer_name)) {
         sel += "[" + t + "].[" + area_field + "] ";
         if (area_factor != 0) {
-          sel +=
-              "* " + host::CurrentServices().Strings().FormatSqlNumber(NumberToText(area_factor));
+          // The factor in its ordinary text form: the shortest that reads back exactly.
+          sel += "* " + host::CurrentServices().Strings().FormatSqlNumber(
+                            host::ToText(host::Value(area_factor)));
         }
         sel += " AS STR_AREA, ";
         // The area of a layer below the region layer is summed per region.
@@ -224,6 +210,16 @@ bool CClsDataFileMaker::Impl::MakeStrQuery(std::int32_t lngStratType,
   } catch (...) {
     LogErrorSource("DataFileMaker.MakeStrQuery");
     return false;
+  }
+}
+
+std::string CClsDataFileMaker::Impl::ParentLayerName(const std::string& strObsLayerName,
+                                                    const char* types) {
+  try {
+    auto layer = LayerList().Item(strObsLayerName);
+    return Required(Required(layer).GetParentLayer(types)).Name();
+  } catch (...) {
+    return "";
   }
 }
 

@@ -15,17 +15,6 @@
 #include "pramble/input_file_maker.h"
 
 namespace pramble {
-namespace {
-
-// The global log as the host's utilities take it. A run always has one; its
-// absence is an object-not-set failure like any other.
-host::Log& TheLog() {
-  if (!gLog) throw host::HostError(host::kErrObjectNotSet, "Object variable not set (gLog)");
-  return *gLog;
-}
-
-}  // namespace
-
 CClsDatabaseInterface::CClsDatabaseInterface() = default;
 CClsDatabaseInterface::~CClsDatabaseInterface() = default;
 
@@ -57,13 +46,13 @@ bool CClsDatabaseInterface::MakeFiles() {
       throw host::HostError(host::kErrObjectNotSet, "Object variable not set");
     host::DefinitionRetrieval& definitions = services.Definitions();
     if (!definitions.GetSurveyDefinition(mstrSurveyDefinition, *mProjectDatabase, *mBrowserItem,
-                                         TheLog()))
+                                         RunLog()))
       return false;
     if (!definitions.GetDataFilterDefinition(mstrDataFilterDefinition, *mProjectDatabase,
-                                             *mBrowserItem, TheLog()))
+                                             *mBrowserItem, RunLog()))
       return false;
     if (!definitions.GetModelDefinitionDefinition(mstrModelDefinitionDefinition,
-                                                  *mProjectDatabase, *mBrowserItem, TheLog()))
+                                                  *mProjectDatabase, *mBrowserItem, RunLog()))
       return false;
 
     bool blnRunDdf = false;

@@ -2,13 +2,10 @@
 // every item finishes, the table sets each estimate beside the truth with
 // an interval that holds it or a note, and the survey's files make the same
 // project again. Then the folders that the demo refuses to replace.
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -219,10 +216,9 @@ struct Refusal {
   const char* why;  // "%s" stands for the folder named
 };
 
-std::string CreateExample(const std::string& temp, const std::string& dir) {
+void CreateExample(const std::string& dir) {
   const CliResult created = RunPramble({"create", dir, "--from", kExample});
   EXPECT_EQ(created.code, 0) << created.err;
-  return dir;
 }
 
 const Refusal kRefusals[] = {
@@ -241,15 +237,15 @@ const Refusal kRefusals[] = {
      "it is neither empty nor a pramble project ('%s' is not a pramble project: it has no "
      "project.db (make a project with 'pramble create'))"},
     {"ProjectWithAFileOfItsOwn",
-     [](const std::string& temp, const std::string& dir) {
-       CreateExample(temp, dir);
+     [](const std::string&, const std::string& dir) {
+       CreateExample(dir);
        WriteFile(dir + "/notes.txt", "mine");
        return std::make_pair(dir, std::string());
      },
      "it holds 'notes.txt', which neither pramble nor its demo made"},
     {"ProjectWithAForeignSurveyFile",
-     [](const std::string& temp, const std::string& dir) {
-       CreateExample(temp, dir);
+     [](const std::string&, const std::string& dir) {
+       CreateExample(dir);
        fs::create_directory(dir + "/demo-survey");
        WriteFile(dir + "/demo-survey/truth.json", "{}");
        WriteFile(dir + "/demo-survey/mine.csv", "a,b");
@@ -258,20 +254,20 @@ const Refusal kRefusals[] = {
      "it holds 'demo-survey/mine.csv', which neither pramble nor its demo made"},
     {"SymbolicLink",
      [](const std::string& temp, const std::string& dir) {
-       CreateExample(temp, temp + "/target");
+       CreateExample(temp + "/target");
        fs::create_directory_symlink(temp + "/target", dir);
        return std::make_pair(dir, std::string());
      },
      "it is a symbolic link"},
     {"CurrentFolder",
-     [](const std::string& temp, const std::string& dir) {
-       CreateExample(temp, dir);
+     [](const std::string&, const std::string& dir) {
+       CreateExample(dir);
        return std::make_pair(std::string("."), dir);
      },
      "it holds the current folder"},
     {"ParentOfTheCurrentFolder",
-     [](const std::string& temp, const std::string& dir) {
-       CreateExample(temp, dir);
+     [](const std::string&, const std::string& dir) {
+       CreateExample(dir);
        fs::create_directory(dir + "/demo-survey");
        return std::make_pair(std::string(".."), dir + "/demo-survey");
      },

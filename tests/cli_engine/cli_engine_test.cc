@@ -1,21 +1,15 @@
 // The real `pramble` binary on a project made by `pramble create` from the
 // example description: run (debug, stopped by a signal, full with R), reset,
 // log, results, stats, and their exit codes and messages.
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "support/child_lock.h"
 #include "support/cli_process.h"
 #include "support/test_project.h"
 
@@ -23,10 +17,6 @@ namespace pramble::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 class CliEngineTest : public ::testing::Test {
  protected:
@@ -178,12 +168,10 @@ TEST_F(CliEngineTest, SignalStopsTheRun) {
 
 // Another process holds the project database: a clear message, no crash.
 TEST_F(CliEngineTest, LockedProjectDatabase) {
-  sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open((dir_ + "/project.db").c_str(), &other), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  ChildLock other(dir_ + "/project.db", "BEGIN EXCLUSIVE");
+  ASSERT_TRUE(other.locked());
   const Outcome o = RunPramble({"run", dir_, "1"});
-  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(other);
+  other.Release();
   EXPECT_TRUE(o.code == 65 || o.code == 70) << o.code << "\n" << o.err;
   EXPECT_TRUE(Has(o.err, "lock")) << o.err;
 }
@@ -197,12 +185,9 @@ TEST_F(CliEngineTest, FullRunWithR) {
   EXPECT_TRUE(Has(run.out, "Analysis engine status 'Finished'")) << run.out;
 
   // The command folder of the run, named on the command line in the log.
-  const auto at = run.out.find(" -f ");
-  ASSERT_NE(at, std::string::npos) << run.out;
-  std::string command_file = run.out.substr(at + 4, run.out.find('\n', at) - at - 4);
-  if (!command_file.empty() && command_file.front() == '\'')
-    command_file = command_file.substr(1, command_file.size() - 2);
-  EXPECT_FALSE(fs::exists(fs::path(command_file).parent_path())) << command_file;
+  const std::string folder = CommandFolderOf(run.out);
+  ASSERT_FALSE(folder.empty()) << run.out;
+  EXPECT_FALSE(fs::exists(folder)) << folder;
 
   const Outcome stats = RunPramble({"stats", dir_, "1"});
   EXPECT_EQ(stats.code, 0);

@@ -10,8 +10,8 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
-#include "cli_project/cli_runner.h"
 #include "host/project/project.h"
+#include "support/cli_process.h"
 #include "support/test_project.h"
 
 namespace pramble::cli::test {
@@ -19,6 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using CliResult = pramble::testing::Outcome;
+using pramble::testing::RunPramble;
 
 std::set<std::string> FilesIn(const std::string& dir) {
   std::set<std::string> names;

@@ -9,50 +9,23 @@
 #include <vector>
 
 #include "command_file/command_file_fixture.h"
+#include "support/forwarding_file_system.h"
 
 namespace pramble {
 namespace {
 
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return !tail.empty() && text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 // The real file system, except that writing the file whose path ends in
 // `broken` answers False.
-class FaultyFiles : public host::FileSystem {
+class FaultyFiles : public pramble::testing::ForwardingFileSystem {
  public:
   FaultyFiles(host::FileSystem& target, std::string broken)
-      : target_(target), broken_(std::move(broken)) {}
-  std::string GetTempFolderName() override { return target_.GetTempFolderName(); }
-  bool CreateFolder(const std::string& folder) override { return target_.CreateFolder(folder); }
-  std::string GetDisplayPath(const std::string& folder, const std::string& base) override {
-    return target_.GetDisplayPath(folder, base);
-  }
+      : ForwardingFileSystem(target), broken_(std::move(broken)) {}
   bool WriteTextFile(const std::string& file, const std::string& text) override {
-    if (EndsWith(file, broken_)) return false;
-    return target_.WriteTextFile(file, text);
+    if (file.ends_with(broken_)) return false;
+    return ForwardingFileSystem::WriteTextFile(file, text);
   }
-  bool ReadTextFile(const std::string& file, std::string& text) override {
-    return target_.ReadTextFile(file, text);
-  }
-  bool DeleteFolder(const std::string& folder, bool force) override {
-    return target_.DeleteFolder(folder, force);
-  }
-  std::unique_ptr<host::WritableFile> NewWritableFile(const std::string& file) override {
-    return target_.NewWritableFile(file);
-  }
-  std::unique_ptr<host::LineReader> NewLineReader(const std::string& file) override {
-    return target_.NewLineReader(file);
-  }
-  std::vector<std::string> ListFiles(const std::string& folder) override {
-    return target_.ListFiles(folder);
-  }
-  void DeleteFile(const std::string& file) override { target_.DeleteFile(file); }
-  std::string PathSeparator() const override { return target_.PathSeparator(); }
 
  private:
-  host::FileSystem& target_;
   std::string broken_;
 };
 

@@ -2,7 +2,6 @@
 // back by a real R with the command file's own read.table lines.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -15,16 +14,6 @@ namespace {
 std::string ReadTable(const std::string& name, const std::string& path) {
   return name + "<-read.table(file='" + sqlhost::RQuotablePath(path) +
          "', header=TRUE, sep='\\t', comment.char='')\n";
-}
-
-std::string RunRscript(const std::string& script_path) {
-  std::string output;
-  FILE* pipe = popen(("Rscript --vanilla '" + script_path + "' 2>&1").c_str(), "r");
-  if (pipe == nullptr) return "cannot start Rscript";
-  char buf[4096];
-  for (std::size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) output.append(buf, n);
-  pclose(pipe);
-  return output;
 }
 
 TEST(EndToEndTest, RReadsTheExampleFilesAndExactNumbers) {

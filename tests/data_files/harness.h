@@ -23,6 +23,7 @@
 #include "host/services.h"
 #include "host/services/default_services.h"
 #include "host/value.h"
+#include "support/forwarding_file_system.h"
 #include "support/test_project.h"
 
 namespace pramble::testing {
@@ -251,45 +252,25 @@ class FaultyProject : public host::ProjectDatabase {
 // A file system that forwards to the real one but fails opening a path that
 // ends in `fail_open`, the `fail_append`-th Append (1-based) of a file whose
 // path ends in `fail_file`, or its Close when `fail_close` is set.
-class FaultyFiles : public host::FileSystem {
+class FaultyFiles : public ForwardingFileSystem {
  public:
-  explicit FaultyFiles(host::FileSystem& real) : real_(real) {}
+  explicit FaultyFiles(host::FileSystem& real) : ForwardingFileSystem(real) {}
   std::string fail_open;
   std::string fail_file;
   int fail_append = 0;
   bool fail_close = false;
 
-  std::string GetTempFolderName() override { return real_.GetTempFolderName(); }
-  bool CreateFolder(const std::string& f) override { return real_.CreateFolder(f); }
-  std::string GetDisplayPath(const std::string& f, const std::string& b) override {
-    return real_.GetDisplayPath(f, b);
-  }
-  bool WriteTextFile(const std::string& f, const std::string& t) override {
-    return real_.WriteTextFile(f, t);
-  }
-  bool ReadTextFile(const std::string& f, std::string& t) override {
-    return real_.ReadTextFile(f, t);
-  }
-  bool DeleteFolder(const std::string& f, bool force) override {
-    return real_.DeleteFolder(f, force);
-  }
   std::unique_ptr<host::WritableFile> NewWritableFile(const std::string& file) override {
     if (EndsWith(file, fail_open)) throw host::HostError(host::kErrPathFileAccess, "injected");
-    auto real = real_.NewWritableFile(file);
+    auto real = ForwardingFileSystem::NewWritableFile(file);
     if (!EndsWith(file, fail_file)) return real;
     return std::make_unique<File>(std::move(real), *this);
   }
-  std::unique_ptr<host::LineReader> NewLineReader(const std::string& f) override {
-    return real_.NewLineReader(f);
-  }
-  std::vector<std::string> ListFiles(const std::string& f) override { return real_.ListFiles(f); }
-  void DeleteFile(const std::string& f) override { real_.DeleteFile(f); }
-  std::string PathSeparator() const override { return real_.PathSeparator(); }
 
  private:
+  // An empty `end` matches nothing.
   static bool EndsWith(const std::string& s, const std::string& end) {
-    return !end.empty() && s.size() >= end.size() &&
-           s.compare(s.size() - end.size(), end.size(), end) == 0;
+    return !end.empty() && s.ends_with(end);
   }
   class File : public host::WritableFile {
    public:
@@ -309,7 +290,6 @@ class FaultyFiles : public host::FileSystem {
     FaultyFiles& f_;
     int appends_ = 0;
   };
-  host::FileSystem& real_;
 };
 
 struct Definitions {

@@ -8,6 +8,7 @@
 
 #include "database_interface/database_interface_fixture.h"
 #include "host/util/results_utilities.h"
+#include "support/child_lock.h"
 
 namespace pramble::testing {
 namespace {
@@ -254,13 +255,13 @@ TEST_F(SaveResultsTest, ProjectDatabaseLockedByAnotherConnection) {
   const std::string folder = dbi->CmdFolder();
   WriteROutput(folder, kRLog, "new output", "");
 
-  sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(tp_->project()->project_database().path().c_str(), &other), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  ChildLock other(tp_->project()->project_database().path());
+  ASSERT_TRUE(other.locked());
+  // The lock is held until released: waiting for it would only slow the test.
+  tp_->project()->project_database().SetBusyTimeout(0);
   status = 1;
   const bool saved = dbi->SaveResults(status);
-  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(other);
+  other.Release();
 
   EXPECT_FALSE(saved);
   EXPECT_TRUE(Has(Contents(),

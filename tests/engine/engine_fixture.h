@@ -104,9 +104,4 @@ class EngineFixture : public ::testing::Test {
   std::shared_ptr<RecordingNotify> notify_;
 };
 
-// True when `text` contains `part`.
-inline bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 }  // namespace pramble::testing

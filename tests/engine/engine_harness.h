@@ -17,6 +17,7 @@
 #include "host/services.h"
 #include "host/utilities.h"
 #include "pramble/engine_interface.h"
+#include "support/forwarding_file_system.h"
 
 namespace pramble::testing {
 
@@ -156,55 +157,31 @@ class HookedServices : public host::ServicesWrapper {
   }
 
  private:
-  class HookedFiles : public host::FileSystem {
+  class HookedFiles : public ForwardingFileSystem {
    public:
-    explicit HookedFiles(HookedServices* owner) : owner_(owner) {}
-    host::FileSystem& real() { return owner_->target()->Files(); }
+    explicit HookedFiles(HookedServices* owner)
+        : ForwardingFileSystem(owner->target()->Files()), owner_(owner) {}
 
     std::string GetTempFolderName() override {
       if (owner_->no_temp_folder_) return "";
-      return real().GetTempFolderName();
+      return ForwardingFileSystem::GetTempFolderName();
     }
     bool CreateFolder(const std::string& folder) override {
       if (owner_->on_create_folder_) owner_->on_create_folder_();
       owner_->created_folders_.push_back(folder);
       if (owner_->fail_create_folder_) return false;
-      return real().CreateFolder(folder);
-    }
-    std::string GetDisplayPath(const std::string& folder, const std::string& base) override {
-      return real().GetDisplayPath(folder, base);
+      return ForwardingFileSystem::CreateFolder(folder);
     }
     bool WriteTextFile(const std::string& file, const std::string& text) override {
-      const std::string name = "/in.r";
-      if (owner_->command_file_script_ && file.size() >= name.size() &&
-          file.compare(file.size() - name.size(), name.size(), name) == 0)
-        return real().WriteTextFile(file, *owner_->command_file_script_);
-      return real().WriteTextFile(file, text);
-    }
-    bool ReadTextFile(const std::string& file, std::string& text) override {
-      return real().ReadTextFile(file, text);
-    }
-    bool DeleteFolder(const std::string& folder, bool force) override {
-      return real().DeleteFolder(folder, force);
-    }
-    std::unique_ptr<host::WritableFile> NewWritableFile(const std::string& file) override {
-      return real().NewWritableFile(file);
-    }
-    std::unique_ptr<host::LineReader> NewLineReader(const std::string& file) override {
-      return real().NewLineReader(file);
-    }
-    std::vector<std::string> ListFiles(const std::string& folder) override {
-      return real().ListFiles(folder);
+      if (owner_->command_file_script_ && file.ends_with("/in.r"))
+        return ForwardingFileSystem::WriteTextFile(file, *owner_->command_file_script_);
+      return ForwardingFileSystem::WriteTextFile(file, text);
     }
     void DeleteFile(const std::string& file) override {
       const std::string& name = owner_->fail_delete_of_;
-      if (!name.empty() && file.size() >= name.size() &&
-          file.compare(file.size() - name.size(), name.size(), name) == 0)
+      if (!name.empty() && file.ends_with(name))
         throw host::HostError(host::kErrPathFileAccess, "Path/File access error: " + file);
-      real().DeleteFile(file);
-    }
-    std::string PathSeparator() const override {
-      return owner_->target()->Files().PathSeparator();
+      ForwardingFileSystem::DeleteFile(file);
     }
 
    private:

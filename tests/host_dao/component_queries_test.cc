@@ -15,7 +15,7 @@ using testing::FieldNames;
 using testing::ReadRows;
 using testing::Show;
 using testing::Sql;
-using testing::TempFolder;
+using testing::TempDir;
 namespace dao = host::dao;
 
 struct Query {
@@ -66,7 +66,7 @@ std::vector<Query> DataQueries(const std::string& q) {
 class ComponentQueriesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    db_ = SqliteDatabase::Open(folder_.File("data.sqlite"), OpenMode::kCreate);
+    db_ = SqliteDatabase::Open(folder_ / "data.sqlite", OpenMode::kCreate);
     Sql(*db_,
         "CREATE TABLE Global (ID INTEGER, Name TEXT);"
         "CREATE TABLE [Région] (ID INTEGER, GlobalID INTEGER, Name TEXT, Area REAL);"
@@ -101,7 +101,7 @@ class ComponentQueriesTest : public ::testing::Test {
     return rs->RecordCount();
   }
 
-  TempFolder folder_;
+  TempDir folder_;
   std::unique_ptr<SqliteDatabase> db_;
 };
 

@@ -1,5 +1,5 @@
-// Helpers of the DAO tests: a temporary folder per test, a fresh SQLite
-// database in it, and reading a whole recordset into rows of texts.
+// Helpers of the DAO tests: a temporary folder, recordsets read into rows of
+// texts, raw SQL, and checks of the host errors raised.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,26 +13,11 @@
 #include "host/dao/sqlite_database.h"
 #include "host/errors.h"
 #include "host/value.h"
+#include "support/scratch.h"
 
 namespace pramble::sqlhost::testing {
 
-class TempFolder {
- public:
-  TempFolder() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/pramble_dao_XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using pramble::testing::TempDir;
 
 // A value as the tests compare it: "<null>" for Null, else ToText.
 inline std::string Show(const host::Value& v) { return host::IsNull(v) ? "<null>" : host::ToText(v); }

@@ -12,13 +12,13 @@ using testing::ExpectHostError;
 using testing::ReadRows;
 using testing::Show;
 using testing::Sql;
-using testing::TempFolder;
+using testing::TempDir;
 namespace dao = host::dao;
 
 class RecordsetTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    db_ = SqliteDatabase::Open(folder_.File("data.sqlite"), OpenMode::kCreate);
+    db_ = SqliteDatabase::Open(folder_ / "data.sqlite", OpenMode::kCreate);
     Sql(*db_,
         "CREATE TABLE t (i INTEGER, r REAL, s TEXT, m LONGTEXT, b BOOLEAN, d DATETIME, "
         "n INTEGER, sh SMALLINT, sg SINGLE, c CURRENCY, x);"
@@ -26,7 +26,7 @@ class RecordsetTest : public ::testing::Test {
         " (2, -2.5, 'two', NULL, 0, NULL, 5, 8, 1, 4, 2), (3, 0, NULL, '', 1, NULL, NULL, 9, 0, 5, 3);");
   }
 
-  TempFolder folder_;
+  TempDir folder_;
   std::unique_ptr<SqliteDatabase> db_;
 };
 
@@ -221,7 +221,7 @@ TEST_F(RecordsetTest, WritesAfterAnotherConnectionCommittedAndMovesOnAfterwards)
   auto rs = db_->OpenRecordset("t", dao::kOpenTable);  // reads from here on
   rs->MoveFirst();
   // Another process commits while the table is open.
-  auto other = SqliteDatabase::Open(folder_.File("data.sqlite"), OpenMode::kReadWrite);
+  auto other = SqliteDatabase::Open(folder_ / "data.sqlite", OpenMode::kReadWrite);
   other->Execute("UPDATE t SET n = 99 WHERE i = 3");
   rs->Edit();
   rs->Fields("s").SetValue(std::string("uno"));

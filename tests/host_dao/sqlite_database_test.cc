@@ -18,37 +18,37 @@ using testing::ExpectHostError;
 using testing::FieldNames;
 using testing::ReadRows;
 using testing::Sql;
-using testing::TempFolder;
+using testing::TempDir;
 namespace dao = host::dao;
 
 class DatabaseTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = folder_.File("data.sqlite");
+    path_ = folder_ / "data.sqlite";
     db_ = SqliteDatabase::Open(path_, OpenMode::kCreate);
     Sql(*db_,
         "CREATE TABLE [Line data] (ID INTEGER, Label TEXT, [Line length] REAL);"
         "INSERT INTO [Line data] VALUES (1, 'A', 2.5), (2, 'B', 3.0), (3, NULL, 4.0);");
   }
 
-  TempFolder folder_;
+  TempDir folder_;
   std::string path_;
   std::unique_ptr<SqliteDatabase> db_;
 };
 
 TEST_F(DatabaseTest, OpenModes) {
   EXPECT_EQ(db_->path(), path_);
-  ExpectHostError([&] { SqliteDatabase::Open(folder_.File("none.sqlite"), OpenMode::kReadWrite); },
+  ExpectHostError([&] { SqliteDatabase::Open(folder_ / "none.sqlite", OpenMode::kReadWrite); },
                   host::kErrFileNotFound,
-                  {"Cannot open the database '" + folder_.File("none.sqlite") +
+                  {"Cannot open the database '" + (folder_ / "none.sqlite") +
                    "': the file does not exist."});
-  ExpectHostError([&] { SqliteDatabase::Open(folder_.File("none.sqlite"), OpenMode::kReadOnly); },
+  ExpectHostError([&] { SqliteDatabase::Open(folder_ / "none.sqlite", OpenMode::kReadOnly); },
                   host::kErrFileNotFound, {"the file does not exist."});
-  std::ofstream(folder_.File("text.sqlite")) << "this is not a database, but long enough to tell "
+  std::ofstream((folder_ / "text.sqlite")) << "this is not a database, but long enough to tell "
                                                  "that it is not one: 0123456789012345678901234";
-  ExpectHostError([&] { SqliteDatabase::Open(folder_.File("text.sqlite"), OpenMode::kReadWrite); },
+  ExpectHostError([&] { SqliteDatabase::Open(folder_ / "text.sqlite", OpenMode::kReadWrite); },
                   host::kErrReadOnly,
-                  {"Cannot open the database (database '" + folder_.File("text.sqlite") +
+                  {"Cannot open the database (database '" + (folder_ / "text.sqlite") +
                    "'): file is not a database"});
   auto again = SqliteDatabase::Open(path_, OpenMode::kReadOnly);
   auto rs = again->OpenRecordset("[Line data]", dao::kOpenSnapshot);

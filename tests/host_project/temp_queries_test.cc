@@ -29,6 +29,16 @@ class TempQueriesTest : public ProjectTest {
   std::int64_t Count(const std::string& source) {
     return host::ToLong(Scalar(project().DataDatabase(), "SELECT COUNT(*) FROM " + source));
   }
+  // The log after a lookup: empty when it succeeded, else a level-2 message
+  // that holds `message`.
+  void ExpectLogged(bool ok, const char* message) {
+    if (ok) {
+      EXPECT_EQ(log_.Contents(), "");
+      return;
+    }
+    EXPECT_EQ(log_.Severity(), 2);
+    EXPECT_NE(log_.Contents().find(message), std::string::npos) << log_.Contents();
+  }
 
   DefinitionReaderImpl reader_;
   TempQueriesImpl queries_{reader_};
@@ -223,29 +233,23 @@ struct AreaCase {
   const char* message;  // logged at level 2 when not ok
 };
 
-class AreaSourceTest : public ProjectTest, public ::testing::WithParamInterface<AreaCase> {};
+class AreaSourceTest : public TempQueriesTest, public ::testing::WithParamInterface<AreaCase> {};
 
 TEST_P(AreaSourceTest, WalksUpFromTheStartLayer) {
   const AreaCase& c = GetParam();
   CreateFrom(LayeredDescription(c.survey));
-  DefinitionReaderImpl reader;
-  TempQueriesImpl queries(reader);
-  LogImpl log;
   std::string field, layer, units;
   double factor = -1;
-  EXPECT_EQ(queries.GetAreaSource(field, layer, factor, units, project(), c.survey, c.filter_text,
-                                  c.start, 1, 10, log),
+  EXPECT_EQ(queries_.GetAreaSource(field, layer, factor, units, project(), c.survey,
+                                   c.filter_text, c.start, 1, 10, log_),
             c.ok);
   if (c.ok) {
     EXPECT_EQ(field, c.field);
     EXPECT_EQ(layer, c.layer);
     EXPECT_DOUBLE_EQ(factor, c.factor);
     EXPECT_EQ(units, c.units);
-    EXPECT_EQ(log.Contents(), "");
-  } else {
-    EXPECT_EQ(log.Severity(), 2);
-    EXPECT_NE(log.Contents().find(c.message), std::string::npos) << log.Contents();
   }
+  ExpectLogged(c.ok, c.message);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -299,27 +303,22 @@ struct EffortCase {
   const char* message;
 };
 
-class EffortSourceTest : public ProjectTest, public ::testing::WithParamInterface<EffortCase> {};
+class EffortSourceTest : public TempQueriesTest,
+                         public ::testing::WithParamInterface<EffortCase> {};
 
 TEST_P(EffortSourceTest, WalksUpTheSampleLayers) {
   const EffortCase& c = GetParam();
   CreateFrom(LayeredDescription(c.survey));
-  DefinitionReaderImpl reader;
-  TempQueriesImpl queries(reader);
-  LogImpl log;
   std::string field, layer, units;
   EXPECT_EQ(
-      queries.GetEffortSource(field, layer, units, project(), c.survey, c.start, 20, 1, 10, log),
+      queries_.GetEffortSource(field, layer, units, project(), c.survey, c.start, 20, 1, 10, log_),
       c.ok);
   if (c.ok) {
     EXPECT_EQ(field, c.field);
     EXPECT_EQ(layer, c.layer);
     EXPECT_EQ(units, c.units);
-    EXPECT_EQ(log.Contents(), "");
-  } else {
-    EXPECT_EQ(log.Severity(), 2);
-    EXPECT_NE(log.Contents().find(c.message), std::string::npos) << log.Contents();
   }
+  ExpectLogged(c.ok, c.message);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -19,32 +19,12 @@ namespace pramble::sqlhost {
 namespace {
 
 using std::chrono::milliseconds;
-using testing::ScratchFolder;
+using testing::ScopedEnv;
+using testing::TempDir;
 using testing::Slurp;
 using testing::Spit;
 
 constexpr auto kPatience = std::chrono::seconds(120);  // a safety net, not a measure
-
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value)
-      ::setenv(name, value->c_str(), 1);
-    else
-      ::unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (old_)
-      ::setenv(name_, old_->c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // Processes of the group that are still alive (zombies not counted: they
 // are gone, only not yet reaped by whoever inherited them).
@@ -111,7 +91,7 @@ TEST(RProcessTest, EngineStatusOfEachWayRCanEnd) {
       {"crashes", "tools::pskill(Sys.getpid(), tools::SIGKILL)\nSys.sleep(60)\n", 5,
        "R was ended by signal 9 (Killed).", ""},
   };
-  ScratchFolder area;
+  TempDir area;
   EventLoop loop;
   std::vector<std::unique_ptr<TrackedRun>> runs;
   for (const auto& c : cases) {  // all at once: R's start-up is the slow part
@@ -137,7 +117,7 @@ TEST(RProcessTest, EngineStatusOfEachWayRCanEnd) {
 }
 
 TEST(RProcessTest, RRunsInTheFolderWithItsLibraryAndAppendsToTheLog) {
-  ScratchFolder area;
+  TempDir area;
   const std::string library = area / "my lib/R";
   ScopedEnv own_library("PRAMBLE_R_LIBRARY", library);
   EventLoop loop;
@@ -157,7 +137,7 @@ TEST(RProcessTest, RRunsInTheFolderWithItsLibraryAndAppendsToTheLog) {
 }
 
 TEST(RProcessTest, StartFailuresDeliverSixThroughTheLoop) {
-  ScratchFolder area;
+  TempDir area;
   const std::string garbage = area / "not a program";
   Spit(garbage, "this is no program\n");
   ::chmod(garbage.c_str(), 0755);
@@ -201,7 +181,7 @@ TEST(RProcessTest, StartFailuresDeliverSixThroughTheLoop) {
 }
 
 TEST(RProcessTest, StopRunEndsRAndEveryProcessOfItsGroup) {
-  ScratchFolder area;
+  TempDir area;
   EventLoop loop;
   TrackedRun run(loop, area.path(), "stop");
   // A child that ignores SIGTERM: only the SIGKILL after R's end takes it.
@@ -226,7 +206,7 @@ TEST(RProcessTest, StopRunEndsRAndEveryProcessOfItsGroup) {
 }
 
 TEST(RProcessTest, StopRunKillsAnEngineThatIgnoresSigterm) {
-  ScratchFolder area;
+  TempDir area;
   const std::string engine = area / "stubborn";
   Spit(engine, "#!/bin/sh\ntrap '' TERM\ntouch started\nwhile :; do sleep 1; done\n");
   ::chmod(engine.c_str(), 0755);
@@ -243,7 +223,7 @@ TEST(RProcessTest, StopRunKillsAnEngineThatIgnoresSigterm) {
 }
 
 TEST(RProcessTest, TheHandlerMayDestroyTheRunner) {
-  ScratchFolder area;
+  TempDir area;
   EventLoop loop;
   auto runner = std::make_unique<RProcessImpl>(loop);
   std::vector<std::int32_t> statuses;
@@ -258,7 +238,7 @@ TEST(RProcessTest, TheHandlerMayDestroyTheRunner) {
 }
 
 TEST(RProcessTest, DestroyingARunnerKillsItsProcessAndDeliversNothing) {
-  ScratchFolder area;
+  TempDir area;
   const std::string engine = area / "sleeper";
   Spit(engine, "#!/bin/sh\ntouch started\nsleep 300\n");
   ::chmod(engine.c_str(), 0755);
@@ -277,7 +257,7 @@ TEST(RProcessTest, DestroyingARunnerKillsItsProcessAndDeliversNothing) {
 }
 
 TEST(RProcessTest, GetEnginePath) {
-  ScratchFolder area;
+  TempDir area;
   testing::SettingsProject project;
   EventLoop loop;
   RProcessImpl runner(loop);

@@ -12,7 +12,7 @@
 namespace pramble::sqlhost {
 namespace {
 
-using testing::ScratchFolder;
+using testing::TempDir;
 using testing::SettingsProject;
 
 class ScopedUnsetEnv {
@@ -107,7 +107,7 @@ TEST(GetEngineLibraryTest, SettingThenEnvironmentThenBuild) {
 
 TEST(GetSupportFunctionsFileTest, ExistingFileOrMessage) {
   ScopedUnsetEnv env("PRAMBLE_QUOX_SUPPORT_FILE");
-  ScratchFolder folder;
+  TempDir folder;
   const std::string file = folder / "my support's.R";
   testing::Spit(file, "f <- 1\n");
   SettingsProject project;

@@ -17,36 +17,13 @@
 namespace pramble::sqlhost {
 namespace {
 
-using testing::ScratchFolder;
+using testing::ScopedEnv;
+using testing::TempDir;
 using testing::Slurp;
 using testing::Spit;
 
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    if (old != nullptr) old_ = old, had_ = true;
-    if (value != nullptr)
-      ::setenv(name, value, 1);
-    else
-      ::unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (had_)
-      ::setenv(name_, old_.c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
-
 TEST(FileSystemTest, TempFolderNamesAreNewAndUnpredictable) {
-  ScratchFolder area;
+  TempDir area;
   ScopedEnv tmpdir("TMPDIR", (area.path() + "/").c_str());
   FileSystemImpl files;
   const std::string first = files.GetTempFolderName();
@@ -64,7 +41,7 @@ TEST(FileSystemTest, TempFolderNamesAreNewAndUnpredictable) {
 }
 
 TEST(FileSystemTest, NoTempFolderNameWithoutATemporaryArea) {
-  ScratchFolder area;
+  TempDir area;
   Spit(area / "file", "");
   FileSystemImpl files;
   for (const std::string& missing : {area / "missing", area / "file"}) {
@@ -80,7 +57,7 @@ TEST(FileSystemTest, NoTempFolderNameWithoutATemporaryArea) {
 }
 
 TEST(FileSystemTest, CreateFolderFailures) {
-  ScratchFolder area;
+  TempDir area;
   Spit(area / "file", "");
   FileSystemImpl files;
   EXPECT_FALSE(files.CreateFolder(area / "no/such/parent"));
@@ -97,7 +74,7 @@ TEST(FileSystemTest, DisplayPath) {
 }
 
 TEST(FileSystemTest, WholeFilesKeepEveryByte) {
-  ScratchFolder area;
+  TempDir area;
   FileSystemImpl files;
   const std::string text = std::string("a\r\nb\n\0c", 7) + "ü" + std::string(200000, 'x');
   ASSERT_TRUE(files.WriteTextFile(area / "f.r", text));
@@ -112,7 +89,7 @@ TEST(FileSystemTest, WholeFilesKeepEveryByte) {
 }
 
 TEST(FileSystemTest, WholeFileFailuresAnswerFalse) {
-  ScratchFolder area;
+  TempDir area;
   Spit(area / "file", "x");
   std::filesystem::create_directory(area / "dir");
   FileSystemImpl files;
@@ -143,7 +120,7 @@ TEST(FileSystemTest, WholeFileFailuresAnswerFalse) {
 }
 
 TEST(FileSystemTest, WritableFileStreamsAndReportsAFullDisk) {
-  ScratchFolder area;
+  TempDir area;
   FileSystemImpl files;
   auto file = files.NewWritableFile(area / "data.r");
   std::string expected;
@@ -180,7 +157,7 @@ TEST(FileSystemTest, WritableFileStreamsAndReportsAFullDisk) {
 }
 
 TEST(FileSystemTest, OpenFailuresNameTheFile) {
-  ScratchFolder area;
+  TempDir area;
   FileSystemImpl files;
   struct Case {
     std::string path;
@@ -229,7 +206,7 @@ TEST(FileSystemTest, LineReaderStripsLineEnds) {
       {"0012\t3.5\n0013 \t x\r", {"0012\t3.5", "0013 \t x"}},
       {std::string(200000, 'q') + "\nz", {std::string(200000, 'q'), "z"}},
   };
-  ScratchFolder area;
+  TempDir area;
   FileSystemImpl files;
   for (const auto& c : cases) {
     Spit(area / "stat.r", c.contents);
@@ -243,12 +220,12 @@ TEST(FileSystemTest, LineReaderStripsLineEnds) {
 }
 
 TEST(FileSystemTest, ListAndDeleteFiles) {
-  ScratchFolder area;
+  TempDir area;
   Spit(area / "ddf.12.01.png", "");
   Spit(area / "qq.12.01.png", "");
   std::filesystem::create_directory(area / "sub");
   Spit(area / "sub/inner", "");
-  ScratchFolder elsewhere;
+  TempDir elsewhere;
   Spit(elsewhere / "target", "kept");
   std::filesystem::create_symlink(elsewhere / "target", area / "link");
   FileSystemImpl files;
@@ -263,7 +240,7 @@ TEST(FileSystemTest, ListAndDeleteFiles) {
 }
 
 TEST(FileSystemTest, DeleteFolderRemovesTheTreeButNothingOutside) {
-  ScratchFolder area;
+  TempDir area;
   const std::string outside = area / "outside";
   std::filesystem::create_directories(outside + "/keep");
   Spit(outside + "/keep/precious", "x");
@@ -288,7 +265,7 @@ TEST(FileSystemTest, DeleteFolderRemovesTheTreeButNothingOutside) {
 }
 
 TEST(FileSystemTest, DeleteFolderWithAReadOnlySubfolder) {
-  ScratchFolder area;
+  TempDir area;
   FileSystemImpl files;
   EXPECT_EQ(testing::WherePermissionsHold(area, [&] {
               const std::string cmd = area / "cmd";

@@ -13,7 +13,7 @@ namespace pramble::sqlhost {
 namespace {
 
 using testing::RunRscript;
-using testing::ScratchFolder;
+using testing::TempDir;
 
 struct ColumnCase {
   std::string name, r_name, sql_name;
@@ -68,7 +68,7 @@ TEST(MakeColumnNameTest, AgreesWithRsMakeNames) {
   for (std::size_t i = 0; i < names.size(); ++i)
     script += (i ? ", '" : "'") + RQuotablePath(names[i]) + "'";
   script += ")\ncat(paste0('<', gsub('_', '.', make.names(x)), '>'), sep='\\n')\n";
-  ScratchFolder folder;
+  TempDir folder;
   const std::string output = RunRscript(folder, script);
   StringUtilitiesImpl strings;
   std::string expected;
@@ -79,7 +79,7 @@ TEST(MakeColumnNameTest, AgreesWithRsMakeNames) {
 // Every path is written to a file by the test and read back by a real R
 // through readLines('<RPath>'), all in one R session.
 TEST(RPathTest, RReadsEveryPathBack) {
-  ScratchFolder folder;
+  TempDir folder;
   const std::string sub = folder / "it's a \"dir\" \\ $x";
   ASSERT_EQ(::mkdir(sub.c_str(), 0700), 0);
   const std::vector<std::string> names = {

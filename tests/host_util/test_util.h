@@ -1,5 +1,5 @@
-// Small helpers of the host utility tests: a temporary folder that removes
-// itself, and a real Rscript run on a script text.
+// Small helpers of the host utility tests: whole-file reads and writes, checks
+// where file permissions hold, and a real Rscript run on a script text.
 #pragma once
 
 #include <stdio.h>
@@ -17,31 +17,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/scratch.h"
+
 namespace pramble::testing {
-
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = std::filesystem::temp_directory_path().string() + "/h3test-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    // Folders made read-only by a test must be writable again to go.
-    for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
-      if (it->is_directory(ignored) && !it->is_symlink(ignored))
-        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ignored);
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 inline std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -59,7 +37,7 @@ inline void Spit(const std::string& path, const std::string& text) {
 // tests run as root (whom permissions do not stop), in a child process that
 // has become the user "nobody" and owns `folder`. Answers check()'s answer:
 // 0 when every check held, else the number of the first that failed.
-inline int WherePermissionsHold(const ScratchFolder& folder, const std::function<int()>& check) {
+inline int WherePermissionsHold(const TempDir& folder, const std::function<int()>& check) {
   if (::geteuid() != 0) return check();
   constexpr uid_t kNobody = 65534;
   if (::chown(folder.path().c_str(), kNobody, kNobody) != 0) return 100;
@@ -75,18 +53,10 @@ inline int WherePermissionsHold(const ScratchFolder& folder, const std::function
 }
 
 // Runs `script` with Rscript and answers what it printed (stdout and stderr).
-inline std::string RunRscript(const ScratchFolder& folder, const std::string& script) {
+inline std::string RunRscript(const TempDir& folder, const std::string& script) {
   const std::string file = folder / "script.R";
   Spit(file, script);
-  const std::string command = "Rscript --vanilla '" + file + "' 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) throw std::runtime_error("cannot start Rscript");
-  std::string output;
-  char buf[4096];
-  std::size_t n;
-  while ((n = ::fread(buf, 1, sizeof buf, pipe)) > 0) output.append(buf, n);
-  ::pclose(pipe);
-  return output;
+  return RunRscript(file);
 }
 
 }  // namespace pramble::testing

@@ -11,24 +11,18 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <memory>
-#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -48,10 +42,9 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-inline bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using testing::Has;
 
+using testing::CommandFolderOf;
 using testing::Outcome;
 using testing::Pramble;
 using testing::PrivateTmpfs;
@@ -238,15 +231,6 @@ inline std::string RTellAndWait(const RSync& sync, const std::string& word,
                                 const std::string& flag) {
   return RTell(sync, word) + "while (!file.exists(" + RString(sync.flag(flag)) +
          ")) Sys.sleep(0.05)\n";
-}
-
-// The command folder named in a run's log ("... -f '/tmp/pramble-.../in.r'").
-inline std::string CommandFolderOf(const std::string& log) {
-  const auto f = log.find(" -f ");
-  if (f == std::string::npos) return "";
-  std::string path = log.substr(f + 4, log.find('\n', f) - f - 4);
-  if (!path.empty() && path.front() == '\'') path = path.substr(1, path.size() - 2);
-  return fs::path(path).parent_path().string();
 }
 
 // Command folders ("pramble-*") left in temporary area `tmp`.

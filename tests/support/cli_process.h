@@ -1,6 +1,7 @@
 // Test support: the real `pramble` binary as a child process whose standard
 // output and error are read as they come, with extra environment and,
-// optionally, inside a private mount namespace with a tmpfs of its own.
+// optionally, inside a private mount namespace with a tmpfs of its own; and
+// the command folder that a run's log names.
 // REQUIRES: the test program is built with PRAMBLE_CLI (the binary's path).
 #pragma once
 
@@ -14,6 +15,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <stdexcept>
@@ -236,6 +238,16 @@ class Pramble {
 inline Outcome RunPramble(std::vector<std::string> args, std::vector<std::string> env = {},
                           const std::string& cwd = "") {
   return Pramble(std::move(args), std::move(env), nullptr, cwd).Wait();
+}
+
+// The command folder of a run, as its log names it on R's command line
+// ("... -f '/tmp/pramble-.../in.r'"); "" when the log names none.
+inline std::string CommandFolderOf(const std::string& log) {
+  const auto f = log.find(" -f ");
+  if (f == std::string::npos) return "";
+  std::string path = log.substr(f + 4, log.find('\n', f) - f - 4);
+  if (!path.empty() && path.front() == '\'') path = path.substr(1, path.size() - 2);
+  return std::filesystem::path(path).parent_path().string();
 }
 
 }  // namespace pramble::testing

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -18,33 +17,6 @@ namespace fs = std::filesystem;
 
 namespace pramble::testing {
 
-TempDir::TempDir() {
-  const char* tmp = std::getenv("TMPDIR");
-  fs::path base = (tmp && *tmp) ? fs::path(tmp) : fs::temp_directory_path();
-  std::random_device rd;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::ostringstream name;
-    name << "pramble-test-" << std::hex << rd() << rd();
-    fs::path p = base / name.str();
-    std::error_code ec;
-    if (fs::create_directory(p, ec)) {
-      path_ = p.string();
-      return;
-    }
-  }
-  throw std::runtime_error("cannot create a temporary folder in " + base.string());
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
-}
-
-struct TestProject::Installed {
-  explicit Installed(host::Services* s) : scoped(s) {}
-  host::ScopedServices scoped;
-};
-
 std::unique_ptr<TestProject> TestProject::FromJson(const nlohmann::json& description,
                                                    const std::string& base_dir) {
   std::unique_ptr<TestProject> tp(new TestProject());
@@ -55,7 +27,7 @@ std::unique_ptr<TestProject> TestProject::FromJson(const nlohmann::json& descrip
   tp->loop_ = std::make_unique<sqlhost::EventLoop>();
   tp->services_ = std::make_unique<sqlhost::DefaultServices>(*tp->loop_);
   tp->project_ = sqlhost::Project::Open(tp->dir_);
-  tp->installed_ = std::make_unique<Installed>(tp->services_.get());
+  tp->installed_ = std::make_unique<host::ScopedServices>(tp->services_.get());
   return tp;
 }
 
@@ -63,12 +35,7 @@ std::unique_ptr<TestProject> TestProject::FromExample() {
   return FromJson(ExampleDescription());
 }
 
-TestProject::~TestProject() {
-  installed_.reset();
-  project_.reset();
-  services_.reset();
-  loop_.reset();
-}
+TestProject::~TestProject() = default;
 
 nlohmann::json ExampleDescription() {
   const fs::path dir = fs::path(PRAMBLE_EXAMPLES_DIR) / "double-observer";

@@ -16,6 +16,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/scratch.h"
+
+namespace pramble::host {
+class ScopedServices;
+}  // namespace pramble::host
+
 namespace pramble::sqlhost {
 class Project;
 class EventLoop;
@@ -23,17 +29,6 @@ class DefaultServices;
 }  // namespace pramble::sqlhost
 
 namespace pramble::testing {
-
-// A temporary folder removed (recursively) on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 class TestProject {
  public:
@@ -52,13 +47,13 @@ class TestProject {
 
  private:
   TestProject() = default;
+  // In the order they are made; they go in the reverse order.
   std::unique_ptr<TempDir> temp_;
   std::string dir_;
   std::unique_ptr<sqlhost::EventLoop> loop_;
   std::unique_ptr<sqlhost::DefaultServices> services_;
   std::shared_ptr<sqlhost::Project> project_;
-  struct Installed;
-  std::unique_ptr<Installed> installed_;
+  std::unique_ptr<host::ScopedServices> installed_;
 };
 
 // The example description with every CSV layer's rows inlined ("csv" replaced

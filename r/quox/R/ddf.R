@@ -88,18 +88,19 @@ ddf <- function(method = "ds", dsmodel = NULL, mrmodel = NULL, control = list(),
            if (nmr) setNames(mr.r$par, paste0("mr.", mr.m$names)))
   if (is.null(par)) par <- numeric(0)
   vcov <- block.diag(if (nds) ds.r$vcov else matrix(0, 0, 0), if (nmr) mr.r$vcov else matrix(0, 0, 0))
-  if (info$mode == "trial" && nds && nmr) {
-    # the ds part (observer 1's distances) and the mr part (observer 1's
-    # detections of the tracker's objects) share the objects seen by both, so
-    # their estimates are correlated: V_ds J V_mr with J the summed product
-    # of the two scores over those objects
-    both <- which(obj$d2[ht] == 1)
-    s.ds <- ds.loglik(ds.r$par, ds.m, scores = TRUE)[both, , drop = FALSE]
-    x1 <- mr.m$X1[ht[both], , drop = FALSE]
-    s.mr <- x1 * (obj$d1[ht[both]] - plogis(drop(x1 %*% mr.r$par)))
-    cr <- ds.r$vcov %*% crossprod(s.ds, s.mr) %*% mr.r$vcov
-    vcov[ids, imr] <- cr
-    vcov[imr, ids] <- t(cr)
+  score.X <- NULL
+  if (info$mode == "trial" && length(par)) {
+    score.X <- trial.score(obj, ht, mr.m$X1, mr.r$par, imr, length(par))
+    if (nds && nmr) {
+      # the ds part (observer 1's distances) and the mr part (observer 1's
+      # detections of the tracker's objects) share the objects seen by both,
+      # so their estimates are correlated: V_ds J V_mr with J the summed
+      # product of the two scores over those objects
+      s.ds <- ds.loglik(ds.r$par, ds.m, scores = TRUE)[score.X$j, , drop = FALSE]
+      cr <- ds.r$vcov %*% crossprod(s.ds, score.X$X[, imr, drop = FALSE]) %*% mr.r$vcov
+      vcov[ids, imr] <- cr
+      vcov[imr, ids] <- t(cr)
+    }
   }
   dimnames(vcov) <- list(names(par), names(par))
   lnl <- (if (is.null(ds.r)) 0 else ds.r$lnl) + (if (is.null(mr.r)) 0 else mr.r$lnl)
@@ -143,6 +144,7 @@ ddf <- function(method = "ds", dsmodel = NULL, mrmodel = NULL, control = list(),
                 par = par, vcov = vcov, lnl = lnl, npar = length(par),
                 AIC = -2 * lnl + 2 * length(par), n = nrow(obj),
                 ids = ids, imr = imr, pfun = pfun, p0fun = p0fun)
+  model$score.X <- score.X
   model <- ddf.derived(model)
   class(model) <- c(method, "ddf")
   if (showit >= 1) {
@@ -159,15 +161,15 @@ ddf <- function(method = "ds", dsmodel = NULL, mrmodel = NULL, control = list(),
 # through the inverse information it gives the covariance between the
 # encounter part and the detection part of an abundance estimate (for the
 # Lincoln-Petersen case this yields its usual variance). Rows of
-# trial.score are the HT objects seen by both, parameters of the whole model.
-trial.score <- function(model) {
-  o <- model$data
-  ht <- model$ht
-  both <- which(o$d2[ht] == 1)
-  x1 <- model$mr$setup$X1[ht[both], , drop = FALSE]
-  p1 <- plogis(drop(x1 %*% model$mr$par))
-  sx <- matrix(0, length(both), length(model$par))
-  sx[, model$imr] <- x1 * (1 - p1)
+# trial.score are the HT objects seen by both (j, indices among ht), columns
+# the parameters of the whole model (npar, the mr ones at imr): each row is
+# that object's score of the mr part.
+trial.score <- function(obj, ht, X1, beta, imr, npar) {
+  both <- which(obj$d2[ht] == 1)
+  x1 <- X1[ht[both], , drop = FALSE]
+  p1 <- plogis(drop(x1 %*% beta))
+  sx <- matrix(0, length(both), npar)
+  sx[, imr] <- x1 * (1 - p1)
   list(j = both, X = sx)
 }
 
@@ -204,8 +206,7 @@ ddf.derived <- function(model) {
   }
   var.samp <- sum((1 - p) / p^2)
   var.cov <- 0
-  if (model$info$mode == "trial" && length(par)) {
-    model$score.X <- trial.score(model)
+  if (!is.null(model$score.X)) {
     var.cov <- 2 * drop(g %*% v %*% score.cov(model, 1 / p))
   }
   model$Nhat <- nc
@@ -332,13 +333,8 @@ ddf.objects <- function(data, info, meta) {
   } else {
     keep <- rep(TRUE, nrow(data))
     if ("detected" %in% names(data)) {
-      det <- data$detected
-      bad <- which(is.na(det) | !det %in% c(0, 1))
-      if (length(bad)) {
-        stop("object ", data$object[bad[1]], " has detected value '", det[bad[1]],
-             "'; detected must be 0 or 1", call. = FALSE)
-      }
-      keep <- det == 1
+      check.detected(data)
+      keep <- data$detected == 1
     }
     obj <- data[keep, , drop = FALSE]
     obj <- obj[!duplicated(as.character(obj$object)), , drop = FALSE]
@@ -382,6 +378,16 @@ ddf.objects <- function(data, info, meta) {
   obj
 }
 
+# Stops at the first row whose detected value is not 0 or 1.
+check.detected <- function(data) {
+  det <- data$detected
+  bad <- which(is.na(det) | !det %in% c(0, 1))
+  if (length(bad)) {
+    stop("object ", data$object[bad[1]], " has detected value '", det[bad[1]],
+         "'; detected must be 0 or 1", call. = FALSE)
+  }
+}
+
 double.objects <- function(data) {
   obs <- data$observer
   det <- data$detected
@@ -391,11 +397,7 @@ double.objects <- function(data) {
     stop("object ", key[bad[1]], " has observer value '", obs[bad[1]],
          "'; observers must be 1 or 2", call. = FALSE)
   }
-  bad <- which(is.na(det) | !det %in% c(0, 1))
-  if (length(bad)) {
-    stop("object ", key[bad[1]], " has detected value '", det[bad[1]],
-         "'; detected must be 0 or 1", call. = FALSE)
-  }
+  check.detected(data)
   ord <- unique(key)
   r1 <- which(obs == 1); r2 <- which(obs == 2)
   c1 <- tabulate(match(key[r1], ord), length(ord))

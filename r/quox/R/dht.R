@@ -41,7 +41,7 @@ dht <- function(model, region.table, sample.table, obs.table, subset = NULL, se 
   reg$covered <- 2 * w.strip * reg$effort * cu
   reg$area.used <- ifelse(reg$area > 0, reg$area, reg$covered)
   ob <- tabs$objects
-  size <- if (is.null(model$size)) NULL else model$size
+  size <- model$size
 
   groups <- list(clusters = rep(1, length(model$ht)))
   if (!is.null(size)) groups$individuals <- size
@@ -142,7 +142,6 @@ dht.group <- function(model, s, ob, reg, smp, varflag, se, df.det, level) {
   fac <- reg$area.used / reg$covered
   reg.f <- factor(ob$region, levels = seq_len(nr))
   smp.f <- factor(ob$sample, levels = seq_len(ns))
-  sum.by <- function(v, f) { r <- as.vector(tapply(v, f, sum)); r[is.na(r)] <- 0; r }
   nfun <- function(th) fac * sum.by(s / model$pfun(th), reg.f)
   n.hat <- fac * sum.by(s / p, reg.f)
   n.obs <- sum.by(s, reg.f)
@@ -247,11 +246,10 @@ dht.size <- function(model, ob, reg, res) {
 dht.bysample <- function(model, ob, smp, size) {
   ns <- nrow(smp)
   f <- factor(ob$sample, levels = seq_len(ns))
-  sum.by <- function(v) { r <- as.vector(tapply(v, f, sum)); r[is.na(r)] <- 0; r }
   out <- data.frame(Region = smp$region.label, Sample = smp$label, Effort = smp$effort,
                     n = tabulate(ob$sample, ns), stringsAsFactors = FALSE)
-  if (!is.null(size)) out$n.individuals <- sum.by(size)
-  out$N.covered <- sum.by(1 / model$fitted)
+  if (!is.null(size)) out$n.individuals <- sum.by(size, f)
+  out$N.covered <- sum.by(1 / model$fitted, f)
   out$ER <- out$n / out$Effort
   out
 }
@@ -320,6 +318,13 @@ print.dht <- function(x, cor = FALSE, bysample = FALSE, vcmatrices = FALSE, ...)
   }
   cat("\n")
   invisible(x)
+}
+
+# Sums of v by the levels of the factor f, 0 for a level without values.
+sum.by <- function(v, f) {
+  r <- as.vector(tapply(v, f, sum))
+  r[is.na(r)] <- 0
+  r
 }
 
 fmt.table <- function(tab) {

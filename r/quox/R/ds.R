@@ -11,7 +11,7 @@
 
 ds.setup <- function(spec, obj, width, left, binned) {
   key <- spec$key
-  z <- ds.design(spec$formula, obj, "ds")
+  z <- ds.design(spec$formula, obj)
   if (key == "unif" && ncol(z) > 0L) {
     if (!(ncol(z) == 1L && colnames(z)[1] == "(Intercept)")) {
       stop("the uniform key has no scale, so its formula must be ~1", call. = FALSE)
@@ -36,12 +36,19 @@ ds.setup <- function(spec, obj, width, left, binned) {
   m
 }
 
-# Design matrix of a covariate formula on the object table, with a check
-# that the covariates exist, have no missing values and that factors have
-# more than one level.
-ds.design <- function(formula, obj, part) {
-  vars <- all.vars(formula)
-  for (v in vars) {
+# Design matrix of the ds formula on the object table, after
+# check.covariates.
+ds.design <- function(formula, obj) {
+  check.covariates(formula, obj, "ds")
+  mf <- model.frame(formula, obj, na.action = na.pass)
+  model.matrix(formula, mf)
+}
+
+# Stops unless every covariate of the formula of model part `part` ("ds" or
+# "mr") is a column of obj without missing values, and every factor among
+# them has more than one value.
+check.covariates <- function(formula, obj, part) {
+  for (v in all.vars(formula)) {
     if (!v %in% names(obj)) {
       stop("covariate '", v, "' of the ", part, " formula is not a column of the data", call. = FALSE)
     }
@@ -58,8 +65,6 @@ ds.design <- function(formula, obj, part) {
            "so its effect cannot be estimated", call. = FALSE)
     }
   }
-  mf <- model.frame(formula, obj, na.action = na.pass)
-  model.matrix(formula, mf)
 }
 
 ds.scale <- function(par, m) {
@@ -69,16 +74,11 @@ ds.scale <- function(par, m) {
 
 ds.shape <- function(par, m) if (m$key == "hr") exp(par[m$ishape]) else NA_real_
 
-# mu(z_i) for every row of the design m$Z (or of another design zz).
-ds.mu <- function(par, m, zz = NULL) {
-  if (m$key == "unif") return(rep(m$width - m$left, if (is.null(zz)) m$n else nrow(zz)))
-  if (is.null(zz)) {
-    sc <- ds.scale(par, m)
-    g <- m$gmu
-  } else {
-    sc <- exp(drop(zz %*% par[m$iscale]))
-    g <- row.groups(zz)
-  }
+# mu(z_i) for every row of the design m$Z.
+ds.mu <- function(par, m) {
+  if (m$key == "unif") return(rep(m$width - m$left, m$n))
+  sc <- ds.scale(par, m)
+  g <- m$gmu
   v <- key.integral(m$key, m$left, m$width, sc[g$first], ds.shape(par, m))$v
   v[g$group]
 }
@@ -113,13 +113,18 @@ ds.loglik <- function(par, m, scores = FALSE) {
       dn.s <- x^2 / sc^2
       dn.h <- 0
     } else {
+      # r = (sigma / x)^b, g = 1 - exp(-r); d g / d log sigma = b r exp(-r),
+      # d g / d log b = log(r) r exp(-r)
       lr <- sh * (log(sc) - log(x))
       r <- exp(lr)
       ln <- ifelse(r < 1e-10, lr, log(-expm1(-r)))
-      d <- key.dg("hr", x, sc, sh)
+      er <- exp(-r) * r
+      er[!is.finite(er)] <- 0
+      dsh <- er * lr
+      dsh[!is.finite(dsh)] <- 0
       g <- exp(ln)
-      dn.s <- ifelse(g > 0, d$ds / g, 0)
-      dn.h <- ifelse(g > 0, d$dsh / g, 0)
+      dn.s <- ifelse(g > 0, er * sh / g, 0)
+      dn.h <- ifelse(g > 0, dsh / g, 0)
       # where g underflows, d log g / d log sigma -> b and d log g / d log b -> lr
       small <- r < 1e-10
       dn.s[small] <- sh
@@ -166,29 +171,7 @@ ds.fit <- function(m, showit) {
     stop("too few observations for the ds model: ", m$n, " detections for ", m$npar,
          " parameters", call. = FALSE)
   }
-  obj <- objective(function(p) {
-    r <- ds.loglik(p, m)
-    if (!is.finite(r$value) || any(!is.finite(r$gradient))) {
-      return(list(value = BIG, gradient = rep(0, length(p))))
-    }
-    list(value = -r$value, gradient = -r$gradient)
-  })
   st <- ds.starts(m)
   names(st[[1]]) <- m$names
-  fit.mle(st[[1]], obj$fn, obj$gr, "the ds model", showit, starts = st[-1])
-}
-
-# fn and gr from one function returning both, evaluated once per parameter
-# vector.
-objective <- function(f) {
-  last <- NULL
-  val <- NULL
-  ev <- function(p) {
-    if (is.null(last) || !identical(unname(p), last)) {
-      val <<- f(unname(p))
-      last <<- unname(p)
-    }
-    val
-  }
-  list(fn = function(p) ev(p)$value, gr = function(p) ev(p)$gradient)
+  fit.mle(st[[1]], function(p) ds.loglik(p, m), "the ds model", showit, starts = st[-1])
 }

@@ -75,7 +75,7 @@ chisq.part <- function(observed, expected, df) {
 gof.mr <- function(model, breaks) {
   mode <- model$info$mode
   o <- model$data
-  rows <- if (mode == "trial") which(o$d2 == 1) else seq_len(nrow(o))
+  rows <- model$mr$setup$rows
   x <- o$distance[rows]
   p1 <- cond.p(model, rows, x, 1)
   bin <- object.bins(model, rows, breaks)

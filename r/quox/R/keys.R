@@ -18,22 +18,6 @@ key.g <- function(key, x, scale, shape) {
          unif = array(1, dim = if (is.null(dim(x))) length(x) else dim(x)))
 }
 
-# Derivatives of g with respect to log sigma and log b, same shape as x.
-key.dg <- function(key, x, scale, shape) {
-  if (key == "hn") {
-    g <- exp(-x^2 / (2 * scale^2))
-    return(list(ds = g * x^2 / scale^2))
-  }
-  # hazard-rate: r = (sigma / x)^b, g = 1 - exp(-r)
-  lr <- shape * (log(scale) - log(x))
-  r <- exp(lr)
-  er <- exp(-r) * r
-  er[!is.finite(er)] <- 0
-  dsh <- er * lr
-  dsh[!is.finite(dsh)] <- 0
-  list(ds = er * shape, dsh = dsh)
-}
-
 # Integral of g over [a, b] (vectors, recycled with scale), with the
 # derivatives of the integral with respect to log sigma and log b when
 # deriv is TRUE.

@@ -13,29 +13,17 @@
 
 mr.setup <- function(spec, obj, mode) {
   formula <- spec$formula
-  vars <- all.vars(formula)
-  if (mode != "io" && "observer" %in% vars) {
+  if (mode != "io" && "observer" %in% all.vars(formula)) {
     stop("the mr formula of a ", if (mode == "trial") "trial" else "removal",
          " method cannot contain observer: only one detection probability is estimable", call. = FALSE)
   }
   n <- nrow(obj)
   long <- rbind(obj, obj)
   long$observer <- factor(rep(c("1", "2"), each = n), levels = c("1", "2"))
+  # covariates are checked on the data's own columns, before detected
+  # becomes each row's capture history
+  check.covariates(formula, long, "mr")
   long$detected <- c(obj$d1, obj$d2)
-  for (v in vars) {
-    if (!v %in% names(long)) {
-      stop("covariate '", v, "' of the mr formula is not a column of the data", call. = FALSE)
-    }
-    miss <- which(is.na(long[[v]]))
-    if (length(miss)) {
-      stop("covariate '", v, "' is missing for object ", long$object[miss[1]], call. = FALSE)
-    }
-    if (v != "observer" && (is.factor(obj[[v]]) || is.character(obj[[v]])) &&
-        length(unique(as.character(obj[[v]]))) < 2L) {
-      stop("factor '", v, "' of the mr formula has only one value in the data, ",
-           "so its effect cannot be estimated", call. = FALSE)
-    }
-  }
   tt <- terms(formula)
   mf <- model.frame(tt, long, na.action = na.pass)
   xlev <- .getXlevels(tt, mf)
@@ -139,15 +127,8 @@ mr.start <- function(m) {
 }
 
 mr.fit <- function(m, showit) {
-  obj <- objective(function(p) {
-    r <- mr.loglik(p, m)
-    if (!is.finite(r$value) || any(!is.finite(r$gradient))) {
-      return(list(value = BIG, gradient = rep(0, length(p))))
-    }
-    list(value = -r$value, gradient = -r$gradient)
-  })
   st <- mr.start(m)
-  fit.mle(st, obj$fn, obj$gr, "the mr model", showit, starts = list(numeric(m$npar)))
+  fit.mle(st, function(p) mr.loglik(p, m), "the mr model", showit, starts = list(numeric(m$npar)))
 }
 
 # Detection probabilities from linear predictors of observers 1 and 2:

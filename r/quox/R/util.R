@@ -76,12 +76,37 @@ hessian.from.gradient <- function(gr, x, rel = 1e-4) {
 # cannot be evaluated, so that the line search backs off.
 BIG <- 1e100
 
-# Minimises fn (a negative log-likelihood with gradient gr) from the start
+# fn and gr of the negative of a log-likelihood that returns its value and
+# gradient together, evaluated once per parameter vector. Where the
+# likelihood or its gradient is not finite, fn is BIG and gr 0.
+objective <- function(loglik) {
+  last <- NULL
+  val <- NULL
+  ev <- function(p) {
+    if (is.null(last) || !identical(unname(p), last)) {
+      r <- loglik(unname(p))
+      val <<- if (!is.finite(r$value) || any(!is.finite(r$gradient))) {
+        list(value = BIG, gradient = rep(0, length(p)))
+      } else {
+        list(value = -r$value, gradient = -r$gradient)
+      }
+      last <<- unname(p)
+    }
+    val
+  }
+  list(fn = function(p) ev(p)$value, gr = function(p) ev(p)$gradient)
+}
+
+# Maximises loglik (a function of the parameters returning the
+# log-likelihood and its gradient as list(value, gradient)) from the start
 # `par` and returns the estimates, their variance from the inverse Hessian,
 # the log-likelihood and convergence details. `what` names the model part
 # in messages; `starts` may hold further deterministic starting vectors (the
 # two best by their likelihood are followed, the best result is kept).
-fit.mle <- function(par, fn, gr, what, showit = 0, starts = list()) {
+fit.mle <- function(par, loglik, what, showit = 0, starts = list()) {
+  obj <- objective(loglik)
+  fn <- obj$fn
+  gr <- obj$gr
   ctl <- list(maxit = 2000, reltol = 1e-12, trace = if (showit >= 3) 1L else 0L, REPORT = 1L)
   run <- function(p0) {
     if (showit >= 2) {
@@ -215,8 +240,4 @@ need.columns <- function(df, cols, what) {
     stop("column '", miss[1], "' is missing from ", what, " (columns present: ",
          paste(names(df), collapse = ", "), ")", call. = FALSE)
   }
-}
-
-fmt.num <- function(x, digits = 5) {
-  ifelse(is.na(x), "NA", formatC(x, digits = digits, format = "fg", flag = "#"))
 }

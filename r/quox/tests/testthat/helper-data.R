@@ -49,6 +49,12 @@ per.object <- function(d) {
              d1 = o1$detected, d2 = o2$detected[match(o1$object, o2$object)])
 }
 
+# The data with the distance interval of each row for the cutpoints cuts.
+bin <- function(d, cuts) {
+  r <- create.interval.data(d$distance, cuts, max(cuts))
+  cbind(d, data.frame(distbegin = r$distbegin, distend = r$distend))
+}
+
 # The support functions, sourced into their own environment.
 support.env <- function() {
   f <- Sys.getenv("QUOX_SUPPORT_FILE")

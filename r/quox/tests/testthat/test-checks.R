@@ -65,7 +65,6 @@ for (cs in ddf.cases) {
 
 test_that("a singular Hessian is reported as such", {
   x <- d
-  x$const <- 1
   x$twin <- x$distance
   expect_error(ddf(method = "io", dsmodel = ~cds(key = "hn"),
                    mrmodel = ~glm(formula = ~distance + twin), data = x, meta.data = list(width = 50)),

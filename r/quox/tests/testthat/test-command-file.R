@@ -101,40 +101,41 @@ run.r <- function(dir, lines) {
   list(status = status, log = paste(readLines("log.r", warn = FALSE), collapse = "\n"))
 }
 
-for (binned in c(FALSE, TRUE)) {
-  test_that(paste("a complete command file runs cleanly,", if (binned) "binned distances" else "exact distances"), {
-    skip_if(!nzchar(Sys.getenv("QUOX_SUPPORT_FILE")) || !file.exists(Sys.getenv("QUOX_SUPPORT_FILE")),
-            "support file not given")
-    dir <- tempfile("cmd")
-    dir.create(dir)
-    on.exit(unlink(dir, recursive = TRUE))
-    survey.files(dir)
-    r <- run.r(dir, command.file(dir, binned))
-    expect_equal(r$status, 0L)
-    expect_false(grepl("error", r$log, ignore.case = TRUE))
-    expect_false(grepl("execution halted", r$log, ignore.case = TRUE))
-    expect_false(grepl("warning", r$log, ignore.case = TRUE))
-    res <- readLines(file.path(dir, "res.r"))
-    titles <- grep("^\t.*\t$", res, value = TRUE)
-    expect_equal(titles, paste0("\t", c("Detection Fct/Summary", if (!binned) "Detection Fct/Plot: Qq-plot",
-                                        "Detection Fct/GOF", "Detection Fct/Plot: Detection Probability",
-                                        "Density Estimates and associated quantities"), "\t"))
-    stats <- readLines(file.path(dir, "stat.r"))
-    expect_true(all(grepl("^[0-9]{4}\t", stats)))
-    expect_true(all(c("0001", "0003", "0006", "1000", "1010", "1020", "2000") %in% substr(stats, 1, 4)))
-    plots <- list.files(dir, pattern = "png$")
-    expect_equal(sort(plots), sort(c(if (!binned) "qq.7.01.png", sprintf("ddf.7.%02d.png", 1:6))))
-  })
-}
-
-test_that("a missing factor column ends the run with an error naming it", {
+# Runs the command file (arguments as for command.file) in a fresh folder
+# holding the survey's data files, and returns the exit status and log with
+# what the run left behind: the results and statistics files' lines and the
+# plot files.
+run.command.file <- function(...) {
   skip_if(!nzchar(Sys.getenv("QUOX_SUPPORT_FILE")) || !file.exists(Sys.getenv("QUOX_SUPPORT_FILE")),
           "support file not given")
   dir <- tempfile("cmd")
   dir.create(dir)
   on.exit(unlink(dir, recursive = TRUE))
   survey.files(dir)
-  r <- run.r(dir, command.file(dir, factor = "colour"))
+  r <- run.r(dir, command.file(dir, ...))
+  lines <- function(f) if (file.exists(file.path(dir, f))) readLines(file.path(dir, f)) else character(0)
+  c(r, list(res = lines("res.r"), stats = lines("stat.r"), plots = list.files(dir, pattern = "png$")))
+}
+
+for (binned in c(FALSE, TRUE)) {
+  test_that(paste("a complete command file runs cleanly,", if (binned) "binned distances" else "exact distances"), {
+    r <- run.command.file(binned)
+    expect_equal(r$status, 0L)
+    expect_false(grepl("error", r$log, ignore.case = TRUE))
+    expect_false(grepl("execution halted", r$log, ignore.case = TRUE))
+    expect_false(grepl("warning", r$log, ignore.case = TRUE))
+    titles <- grep("^\t.*\t$", r$res, value = TRUE)
+    expect_equal(titles, paste0("\t", c("Detection Fct/Summary", if (!binned) "Detection Fct/Plot: Qq-plot",
+                                        "Detection Fct/GOF", "Detection Fct/Plot: Detection Probability",
+                                        "Density Estimates and associated quantities"), "\t"))
+    expect_true(all(grepl("^[0-9]{4}\t", r$stats)))
+    expect_true(all(c("0001", "0003", "0006", "1000", "1010", "1020", "2000") %in% substr(r$stats, 1, 4)))
+    expect_equal(sort(r$plots), sort(c(if (!binned) "qq.7.01.png", sprintf("ddf.7.%02d.png", 1:6))))
+  })
+}
+
+test_that("a missing factor column ends the run with an error naming it", {
+  r <- run.command.file(factor = "colour")
   expect_false(r$status == 0L)
   expect_match(r$log, "factor column 'colour' named in the model definition is not in the data", fixed = TRUE)
   expect_match(r$log, "Execution halted", fixed = TRUE)

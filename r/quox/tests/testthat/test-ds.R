@@ -28,11 +28,6 @@ hr.lik <- function(d, left, width, binned = FALSE) {
   }
 }
 
-bin <- function(d, cuts) {
-  r <- create.interval.data(d$distance, cuts, max(cuts))
-  cbind(d, data.frame(distbegin = r$distbegin, distend = r$distend))
-}
-
 cases <- list(
   list(name = "half-normal, exact, left truncation", key = "hn", data = sim.single(150, seed = 3),
        meta = list(width = 45, left = 2), formula = ~1, start = log(20),

@@ -45,8 +45,7 @@ test_that("double-observer chi-square tables add up to the observed counts", {
 })
 
 test_that("binned data: the given breaks, no Q-Q plot and no device opened", {
-  r <- create.interval.data(d$distance, c(0, 10, 20, 50), 50)
-  db <- cbind(d, data.frame(distbegin = r$distbegin, distend = r$distend))
+  db <- bin(d, c(0, 10, 20, 50))
   m <- ddf(method = "io", dsmodel = ~mcds(key = "hr", formula = ~1),
            mrmodel = ~glm(link = "logit", formula = ~distance), data = db,
            meta.data = list(width = 50, left = 0, binned = TRUE))
