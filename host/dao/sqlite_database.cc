@@ -18,16 +18,10 @@ namespace pramble::sqlhost {
 namespace {
 
 using host::HostError;
+using host::Trim;
 namespace dao = host::dao;
 
 constexpr const char* kQueryDefsTable = "pramble_querydefs";
-
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
 
 // A name as the caller wrote it, with optional [ ] removed.
 std::string Unbracket(const std::string& name) {

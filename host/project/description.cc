@@ -161,13 +161,6 @@ void CheckName(const std::string& name, const std::string& path, bool sql_name) 
   }
 }
 
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return s.substr(b, e - b);
-}
-
 // ---------------------------------------------------------------------------
 struct FieldSpec {
   std::string name, kind, units;
@@ -266,7 +259,7 @@ host::Value CellFromText(const std::string& cell, const FieldSpec& f, const std:
     return host::Value{};
   }
   if (IsIntegerKind(f.type)) {
-    const std::string t = Trim(cell);
+    const std::string t = host::Trim(cell, " \t");
     std::int64_t v = 0;
     auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
     if (ec == std::errc() && p == t.data() + t.size() && !t.empty()) return host::Value{v};
@@ -398,7 +391,7 @@ void ReadCsvRows(const std::string& csv, const std::string& base_dir, LayerSpec&
   std::vector<std::string> field_names;
   for (const auto& f : layer.fields) field_names.push_back(f.name);
   for (std::size_t c = 0; c < header.cells.size(); ++c) {
-    const std::string name = Trim(header.cells[c]);
+    const std::string name = host::Trim(header.cells[c], " \t");
     int found = -1;
     for (std::size_t k = 0; k < layer.fields.size(); ++k) {
       if (host::EqualsNoCase(layer.fields[k].name, name)) found = static_cast<int>(k);

@@ -8,13 +8,6 @@
 namespace pramble::sqlhost {
 namespace {
 
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return s.substr(b, e - b);
-}
-
 // The codes of a comma-separated list; throws HostError 13 on a code that is
 // not a whole number.
 std::vector<std::int64_t> ParseCodes(const std::string& text) {
@@ -23,7 +16,7 @@ std::vector<std::int64_t> ParseCodes(const std::string& text) {
   while (b <= text.size()) {
     std::size_t e = text.find(',', b);
     if (e == std::string::npos) e = text.size();
-    const std::string item = Trim(text.substr(b, e - b));
+    const std::string item = host::Trim(text.substr(b, e - b), " \t");
     if (!item.empty()) {
       std::int64_t v = 0;
       auto [p, ec] = std::from_chars(item.data(), item.data() + item.size(), v);
@@ -62,7 +55,7 @@ std::shared_ptr<host::LayerField> ProjectFieldList::OfType(std::int32_t type) co
 }
 
 std::shared_ptr<host::DataLayer> ProjectLayer::GetParentLayer(const std::string& type_codes) {
-  if (Trim(type_codes).empty()) return parent_;
+  if (host::Trim(type_codes, " \t").empty()) return parent_;
   const std::vector<std::int64_t> codes = ParseCodes(type_codes);
   for (auto layer = parent_; layer; layer = layer->parent_) {
     for (std::int64_t c : codes) {

@@ -11,13 +11,6 @@
 namespace pramble::host {
 namespace {
 
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
-
 [[noreturn]] void TypeMismatch() { throw HostError(kErrTypeMismatch, "Type mismatch"); }
 [[noreturn]] void Overflow() { throw HostError(kErrOverflow, "Overflow"); }
 
@@ -117,6 +110,12 @@ std::string ToText(const Value& v) {
     case 4: return std::get<std::string>(v);
     default: return "";
   }
+}
+
+std::string Trim(const std::string& text, std::string_view blanks) {
+  const std::size_t b = text.find_first_not_of(blanks);
+  if (b == std::string::npos) return "";
+  return text.substr(b, text.find_last_not_of(blanks) - b + 1);
 }
 
 }  // namespace pramble::host

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace pramble::host {
@@ -37,5 +38,9 @@ double ParseNumber(const std::string& text);
 
 // Compares two texts without regard to ASCII case.
 bool EqualsNoCase(const std::string& a, const std::string& b);
+
+// `text` without the characters of `blanks` at either end (by default the
+// white space of the C locale).
+std::string Trim(const std::string& text, std::string_view blanks = " \t\n\v\f\r");
 
 }  // namespace pramble::host
