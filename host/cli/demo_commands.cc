@@ -44,9 +44,8 @@ constexpr char kDefaultFolder[] = "pramble-demo";
 constexpr char kSurveyFolder[] = "demo-survey";
 
 // Why `dir` must not be replaced; nullopt when it may go. A folder may go
-// when it is empty, or when it is a pramble project holding nothing but
-// what pramble and its demo put in one: the two databases with SQLite's
-// side files, plot files and the demo's survey folder.
+// when it is empty, or when it is a project that an earlier `pramble demo`
+// made (it carries the demo's mark), whether or not it has been run since.
 std::optional<std::string> WhyNotReplace(const fs::path& dir) {
   std::error_code ec;
   const fs::file_status link = fs::symlink_status(dir, ec);
@@ -61,33 +60,15 @@ std::optional<std::string> WhyNotReplace(const fs::path& dir) {
   }
   if (fs::is_empty(dir, ec)) return std::nullopt;
 
+  std::optional<host::Value> mark;
   try {
-    sqlhost::Project::Open(dir.string());
-  } catch (const sqlhost::ProjectError& e) {
-    return std::string("it is neither empty nor a pramble project (") + e.what() + ")";
+    mark = sqlhost::Project::Open(dir.string())
+               ->GetSettingValue(demo::kDemoMarkSection, demo::kDemoMarkKey);
+  } catch (const std::exception& e) {
+    return std::string("it is neither empty nor a project made by pramble demo (") + e.what() +
+           ")";
   }
-
-  static const std::regex kKnown(
-      R"((project|data)\.db(-wal|-shm|-journal)?|(ddf|qq)\.-?[0-9]+\.[0-9]{2,}\.[A-Za-z0-9]+)");
-  for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name == kSurveyFolder && entry.is_directory() && !entry.is_symlink()) {
-      const auto& known = demo::DemoSurveyFileNames();
-      for (const fs::directory_entry& file : fs::directory_iterator(entry.path(), ec)) {
-        const std::string inner = file.path().filename().string();
-        if (std::find(known.begin(), known.end(), inner) == known.end() ||
-            !file.is_regular_file()) {
-          return "it holds '" + (fs::path(kSurveyFolder) / inner).string() +
-                 "', which neither pramble nor its demo made";
-        }
-      }
-      continue;
-    }
-    if (!entry.is_regular_file() || entry.is_symlink() || !std::regex_match(name, kKnown)) {
-      return "it holds '" + name + "', which neither pramble nor its demo made";
-    }
-  }
-  if (ec) return "it cannot be read: " + ec.message();
+  if (!mark) return "it is a project that pramble demo did not make";
   return std::nullopt;
 }
 
@@ -318,8 +299,8 @@ int Demo(const std::string& dir_arg, std::uint64_t seed) {
   if (fs::exists(fs::symlink_status(dir, ec))) {
     if (const std::optional<std::string> why = WhyNotReplace(dir)) {
       std::cerr << "pramble demo: will not replace '" << dir_arg << "': " << *why
-                << ". Name another folder: pramble demo DIR\n";
-      return kExitUsage;
+                << ". Name another folder for the demo: pramble demo OTHER-FOLDER\n";
+      return kExitCannotCreate;
     }
     fs::remove_all(dir, ec);
     if (ec) {
@@ -422,8 +403,8 @@ void AddDemoCommands(CLI::App& app, int& exit_code) {
   auto* cmd = app.add_subcommand(
       "demo",
       "Simulate a double-observer line-transect survey whose true abundance is known, make a "
-      "project of it in DIR (default ./pramble-demo; an earlier demo or project there is "
-      "replaced), run its analyses with R and print the estimates beside the truth. Exit 0 "
+      "project of it in DIR (default ./pramble-demo; a project that an earlier demo made "
+      "there is replaced, anything else is left alone: exit 73), run its analyses with R and print the estimates beside the truth. Exit 0 "
       "when every item finished (with or without warnings).");
   auto dir = std::make_shared<std::string>(kDefaultFolder);
   auto seed = std::make_shared<std::uint64_t>(demo::kDemoSeed);

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -119,34 +120,6 @@ class ItemLock {
   FileLock file_;
 };
 
-// Sets AnalysisDetails/DebugMode for one run and puts the earlier value (or
-// its absence) back when it goes.
-class DebugModeForOneRun {
- public:
-  DebugModeForOneRun(sqlhost::Project& project, bool on) : project_(project), on_(on) {
-    if (!on_) return;
-    previous_ = project_.GetSettingValue("AnalysisDetails", "DebugMode");
-    project_.SetSettingValue("AnalysisDetails", "DebugMode", host::Value{true});
-  }
-  ~DebugModeForOneRun() {
-    if (!on_) return;
-    try {
-      project_.SetSettingValue("AnalysisDetails", "DebugMode",
-                               previous_ ? *previous_ : host::Value{});
-    } catch (const std::exception& e) {
-      std::cerr << "pramble run: could not restore the setting AnalysisDetails/DebugMode: "
-                << e.what() << "\n";
-    }
-  }
-  DebugModeForOneRun(const DebugModeForOneRun&) = delete;
-  DebugModeForOneRun& operator=(const DebugModeForOneRun&) = delete;
-
- private:
-  sqlhost::Project& project_;
-  bool on_;
-  std::optional<host::Value> previous_;
-};
-
 // After a run that the host could not end (its final status was not
 // stored): an item left with a running status (6 to 9) gets status 3, so
 // that it does not show as running when nothing runs. Its results row is
@@ -180,7 +153,9 @@ int Run(const std::string& dir, std::int32_t id, bool debug) {
     if (!item_lock) return code;
     if (!debug) library_lock = LockRLibrary(*project, "run");
   }
-  DebugModeForOneRun debug_mode(*project, debug);
+  // Debug mode for this run only: the engine of this process sees it, the
+  // stored setting and other processes' runs do not.
+  if (debug) project->OverrideSetting("AnalysisDetails", "DebugMode", host::Value{true});
   ItemRunResult result;
   try {
     result = RunItemToEnd(
@@ -202,6 +177,38 @@ int Run(const std::string& dir, std::int32_t id, bool debug) {
   return ExitCodeOfFinalStatus(result.final_status);
 }
 
+// The host's services with the logs they make watched: ResetItem answers
+// True even when its log says that something could not be deleted (a plot
+// file), and `pramble reset` must still say so by its exit code.
+class LogWatchingServices : public host::ServicesWrapper {
+ public:
+  using host::ServicesWrapper::ServicesWrapper;
+  std::unique_ptr<host::Log> NewLog() override {
+    return std::make_unique<WatchedLog>(ServicesWrapper::NewLog(), severity_);
+  }
+  // The highest level any of the logs has seen.
+  std::int32_t severity() const { return *severity_; }
+
+ private:
+  class WatchedLog : public host::Log {
+   public:
+    WatchedLog(std::unique_ptr<host::Log> log, std::shared_ptr<std::int32_t> severity)
+        : log_(std::move(log)), severity_(std::move(severity)) {}
+    void Add(const std::string& message, std::int32_t level) override {
+      log_->Add(message, level);
+      *severity_ = std::max(*severity_, log_->Severity());
+    }
+    std::string Contents() const override { return log_->Contents(); }
+    void SetTimeStamp(bool on) override { log_->SetTimeStamp(on); }
+    std::int32_t Severity() const override { return log_->Severity(); }
+
+   private:
+    std::unique_ptr<host::Log> log_;
+    std::shared_ptr<std::int32_t> severity_;
+  };
+  std::shared_ptr<std::int32_t> severity_ = std::make_shared<std::int32_t>(0);
+};
+
 int Reset(const std::string& dir, std::int32_t id) {
   auto project = OpenWithItem("reset", dir, id);
   if (!project) return kExitNoInput;
@@ -210,13 +217,15 @@ int Reset(const std::string& dir, std::int32_t id) {
       ItemLock::Take("reset", dir, project->folder(), id, code);
   if (!item_lock) return code;
   sqlhost::EventLoop loop;
-  sqlhost::DefaultServices services(loop);
+  sqlhost::DefaultServices host_services(loop);
+  LogWatchingServices services(&host_services);
   host::ScopedServices installed(&services);
   QuoxNEngineInterface engine;
   engine.ProjectDatabase(project);
   const bool reset = engine.ResetItem(id);
   PrintText(std::cout, engine.Log());
-  return reset ? kExitOk : kExitRunErrors;
+  // A reset that logged an error left something behind.
+  return reset && services.severity() < 2 ? kExitOk : kExitRunErrors;
 }
 
 // The stored "Log" or "Output" text of the item's results row.
@@ -280,7 +289,8 @@ void AddEngineCommands(CLI::App& app, int& exit_code) {
     auto debug = std::make_shared<bool>(false);
     cmd->add_flag("--debug", *debug,
                   "Make the data and command files but do not start R; the command folder is "
-                  "kept (sets AnalysisDetails/DebugMode for this run only).");
+                  "kept (AnalysisDetails/DebugMode for this run only; the stored setting is not "
+                  "changed).");
     cmd->callback([args, debug, &exit_code] {
       exit_code = Guarded("run", [&] { return Run(args->dir, args->item, *debug); });
     });
@@ -288,8 +298,9 @@ void AddEngineCommands(CLI::App& app, int& exit_code) {
   {
     auto* cmd = app.add_subcommand(
         "reset",
-        "Delete the stored results, statistics and plot files of ITEM; print the log. Exit 75 "
-        "when another process is running or resetting the same item.");
+        "Delete the stored results, statistics and plot files of ITEM; print the log. Exit 1 "
+        "when something could not be deleted, 75 when another process is running or resetting "
+        "the same item.");
     auto args = AddItemArgs(cmd);
     cmd->callback([args, &exit_code] {
       exit_code = Guarded("reset", [&] { return Reset(args->dir, args->item); });

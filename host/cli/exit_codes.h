@@ -10,5 +10,6 @@ inline constexpr int kExitUsage = 64;
 inline constexpr int kExitBadInput = 65;      // a description, CSV, definition or project that cannot be read
 inline constexpr int kExitNoInput = 66;       // project folder or item missing, or no stored results
 inline constexpr int kExitComponentError = 70;
+inline constexpr int kExitCannotCreate = 73;  // a folder that must not be replaced is in the way
 
 }  // namespace pramble::cli

@@ -2,11 +2,34 @@
 // the engine object and shows what runs stored. Each group of subcommands
 // adds itself (commands.h); the exit codes are in exit_codes.h.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <exception>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "host/cli/commands.h"
 #include "host/cli/exit_codes.h"
+#include "host/util/string_utilities.h"
+
+namespace {
+
+// A first argument that is no option and no command is a mistyped command:
+// it is named, with the nearest command, rather than taken for an argument.
+bool IsUnknownCommand(CLI::App& app, const std::string& word) {
+  if (word.empty() || word[0] == '-') return false;
+  std::vector<std::string> names;
+  for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
+    names.push_back(sub->get_name());
+  if (std::find(names.begin(), names.end(), word) != names.end()) return false;
+  std::cerr << "pramble: unknown command '" << word << "'";
+  const std::string nearest = pramble::sqlhost::NearestName(word, names);
+  if (!nearest.empty()) std::cerr << "; did you mean '" << nearest << "'?";
+  std::cerr << "\nThe commands are listed by: pramble --help\n";
+  return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{
@@ -22,6 +45,7 @@ int main(int argc, char** argv) {
   pramble::cli::AddEngineCommands(app, exit_code);
   pramble::cli::AddDemoCommands(app, exit_code);
 
+  if (argc > 1 && IsUnknownCommand(app, argv[1])) return pramble::cli::kExitUsage;
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

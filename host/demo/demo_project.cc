@@ -227,8 +227,11 @@ void WriteDemoSurveyFiles(const std::string& folder, const SimulatedSurvey& surv
 DemoProject MakeDemoProject(const SimulatedSurvey& survey) {
   DemoProject demo;
   json& d = demo.description;
+  // Demo/Seed marks the project as the demo's own: a later `pramble demo`
+  // replaces only a project that carries it.
   d["settings"] = {{"AnalysisDetails", {{"EchoData", false}}},
-                   {"R", {{"RemoveNewObjects", true}}}};
+                   {"R", {{"RemoveNewObjects", true}}},
+                   {kDemoMarkSection, {{kDemoMarkKey, std::to_string(survey.design.seed)}}}};
   d["layers"] = Layers(survey);
   d["surveys"] = json::array({
       Definition(kDoubleSurvey, "Double observer survey",

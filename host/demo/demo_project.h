@@ -25,6 +25,11 @@ namespace pramble::demo {
 // The truncation distance of every analysis, in metres.
 inline constexpr double kTruncationM = 50;
 
+// The setting that marks a project made by the demo (its value: the seed,
+// as text).
+inline constexpr char kDemoMarkSection[] = "Demo";
+inline constexpr char kDemoMarkKey[] = "Seed";
+
 // One analysis item of the demo.
 struct DemoAnalysis {
   std::int32_t id = 0;

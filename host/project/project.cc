@@ -1,5 +1,6 @@
 #include "host/project/project.h"
 
+#include <cctype>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
@@ -28,6 +29,12 @@ host::Value MicrosFromDate(const host::Date& date) {
       std::chrono::duration_cast<std::chrono::microseconds>(date->time_since_epoch()).count())};
 }
 
+std::string OverrideKey(const std::string& section, const std::string& key) {
+  std::string text = section + "/" + key;
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -36,6 +43,8 @@ class Project::SettingsImpl : public host::SettingsStore {
   explicit SettingsImpl(Project* p) : p_(p) {}
   host::Value GetSetting(std::int32_t scope, std::int32_t kind, const std::string& section,
                          const std::string& key, const host::Value& default_value) override {
+    const auto over = p_->overrides_.find(OverrideKey(section, key));
+    if (over != p_->overrides_.end()) return over->second;
     auto v = p_->GetSettingValue(section, key);
     return v ? *v : default_value;
   }
@@ -217,6 +226,15 @@ std::optional<host::Value> Project::GetSettingValue(const std::string& section,
   host::Value v = s.Column(1);
   if (kind == "bool") return host::Value{std::get<std::int64_t>(v) != 0};
   return v;
+}
+
+void Project::OverrideSetting(const std::string& section, const std::string& key,
+                              const host::Value& value) {
+  if (host::IsNull(value)) {
+    overrides_.erase(OverrideKey(section, key));
+  } else {
+    overrides_[OverrideKey(section, key)] = value;
+  }
 }
 
 void Project::SetSettingValue(const std::string& section, const std::string& key,

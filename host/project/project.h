@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -84,6 +85,13 @@ class Project : public host::ProjectDatabase, public std::enable_shared_from_thi
   void SetSettingValue(const std::string& section, const std::string& key,
                        const host::Value& value);
 
+  // Gives a setting a value that only this object's settings store answers,
+  // for as long as the object lives, without storing it (Null takes the
+  // override away): a run of this process alone can be in debug mode while
+  // other processes run the project's other items as stored.
+  void OverrideSetting(const std::string& section, const std::string& key,
+                       const host::Value& value);
+
   // Called by NotifyItemChanged (e.g. to show status changes as they happen).
   void SetItemChangedCallback(std::function<void()> callback) {
     item_changed_ = std::move(callback);
@@ -120,6 +128,8 @@ class Project : public host::ProjectDatabase, public std::enable_shared_from_thi
   std::unique_ptr<SettingsImpl> settings_;
   std::unique_ptr<BrowserListImpl> browsers_;
   std::function<void()> item_changed_;
+  // Overridden settings by "section/key" in lower case.
+  std::map<std::string, host::Value> overrides_;
 };
 
 }  // namespace pramble::sqlhost

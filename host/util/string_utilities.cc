@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <string_view>
+#include <vector>
 
 #include "host/errors.h"
 #include "host/util/number_text.h"
@@ -143,6 +144,50 @@ std::string RQuotablePath(const std::string& path) {
     }
   }
   return out;
+}
+
+}  // namespace pramble::sqlhost
+
+namespace pramble::sqlhost {
+namespace {
+
+// Optimal string alignment distance of two lower-case words.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+}  // namespace
+
+std::string NearestName(const std::string& word, const std::vector<std::string>& names) {
+  const std::string lower = Lower(word);
+  std::string best;
+  std::size_t best_distance = 0;
+  for (const std::string& name : names) {
+    const std::size_t distance = EditDistance(lower, Lower(name));
+    const std::size_t limit = std::max<std::size_t>(1, std::max(word.size(), name.size()) / 3);
+    if (distance > limit) continue;
+    if (best.empty() || distance < best_distance) {
+      best = name;
+      best_distance = distance;
+    }
+  }
+  return best;
 }
 
 }  // namespace pramble::sqlhost

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "host/utilities.h"
 
@@ -38,5 +39,11 @@ class StringUtilitiesImpl : public host::StringUtilities {
 
 // The R string-literal form of a path, as StringUtilitiesImpl::RPath gives it.
 std::string RQuotablePath(const std::string& path);
+
+// Of `names`, the one nearest to `word` for a "did you mean" hint: the
+// smallest edit distance (insert, delete, replace, or swap two neighbours),
+// without regard to case, and at most a third of the longer word's length
+// (at least 1); "" when none is that near. The first of equals wins.
+std::string NearestName(const std::string& word, const std::vector<std::string>& names);
 
 }  // namespace pramble::sqlhost

@@ -24,12 +24,54 @@ std::string ToLowerAscii(std::string text) {
   return text;
 }
 
+bool StartsWith(const std::string& text, const char* prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
+
+// Whether an echoed command prints one of the run's data tables, which the
+// command file does when the data are to be echoed: "print(ddf.dat.12)".
+bool PrintsDataTable(const std::string& command) {
+  for (const char* stem : {"ddf.dat.", "region.dat.", "sample.dat.", "obs.dat."}) {
+    if (StartsWith(command, (std::string("print(") + stem).c_str())) return true;
+  }
+  return false;
+}
+
 // R reports trouble in its console output with these words; any occurrence
-// counts, even inside a warning or a longer word.
+// counts, even inside a warning or a longer word. What R only repeats is not
+// its own report: the commands it echoes from the command file (after its
+// prompt "> " or its continuation prompt "+ "), which name the command
+// folder, and the data tables it prints on the command file's request, which
+// hold the survey's labels. A line of such a table that begins with "Error"
+// is R's own (printing failed), as a table's lines begin with a row name or
+// blanks; so is R's closing "Execution halted".
 bool LogReportsError(const std::string& r_log) {
-  const std::string lower = ToLowerAscii(r_log);
-  return lower.find("error") != std::string::npos ||
-         lower.find("execution halted") != std::string::npos;
+  bool blnInDataTable = false;
+  std::size_t start = 0;
+  while (start < r_log.size()) {
+    std::size_t end = r_log.find('\n', start);
+    if (end == std::string::npos) end = r_log.size();
+    std::string line = r_log.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line == ">" || line == "+" || StartsWith(line, "> ") || StartsWith(line, "+ ")) {
+      if (StartsWith(line, "> ")) blnInDataTable = PrintsDataTable(line.substr(2));
+      continue;
+    }
+    if (blnInDataTable && !StartsWith(line, "Error") && !StartsWith(line, "Execution halted"))
+      continue;
+    const std::string lower = ToLowerAscii(line);
+    if (lower.find("error") != std::string::npos ||
+        lower.find("execution halted") != std::string::npos)
+      return true;
+  }
+  return false;
+}
+
+// A run that R finished (status 1) whose results or statistics were lost
+// ends with warnings at least.
+void MarkResultsLost(std::int32_t& udtEngineStatus) {
+  if (udtEngineStatus == 1) udtEngineStatus = 2;
 }
 
 }  // namespace
@@ -43,6 +85,7 @@ bool CClsDatabaseInterface::SaveResults(std::int32_t& udtEngineStatus) {
   host::Services& services = host::CurrentServices();
   host::FileSystem& files = services.Files();
   std::string strOutput;
+  bool blnStatsSaved = false;
 
   // The row stored below replaces the item's earlier results; the statistics
   // go with it, so that none of an earlier run's values survive beside this
@@ -77,29 +120,49 @@ bool CClsDatabaseInterface::SaveResults(std::int32_t& udtEngineStatus) {
       try {
         LogAdd("Reading Results", 0);
         if (!files.ReadTextFile(mstrResultsFile, strOutput)) {
-          LogAdd("Could not read the results file.  Results not saved.", 0);
+          // A run that R finished cannot count as a clean finish without its
+          // results: the message is a warning.
+          LogAdd("Could not read the results file.  Results not saved.", 1);
           strOutput.clear();
+          MarkResultsLost(udtEngineStatus);
         }
       } catch (...) {
         LogAdd("Encontered a problem reading either the output or plot file.  Results not saved.",
                1);
         strOutput.clear();
+        MarkResultsLost(udtEngineStatus);
       }
     }
 
     if (udtEngineStatus == 1 || udtEngineStatus == 2) {
       try {
-        if (!SaveStatsFileContents(mstrStatsFile)) {
-          LogAdd("Could not read the stats file.  Results not saved.", 0);
+        if (SaveStatsFileContents(mstrStatsFile)) {
+          blnStatsSaved = true;
+        } else {
+          LogAdd("Could not read the stats file.  Results not saved.", 1);
           strOutput.clear();
+          MarkResultsLost(udtEngineStatus);
         }
       } catch (...) {
         LogAdd("Encontered a problem reading the stats file.  Stats not saved.", 1);
         strOutput.clear();
+        MarkResultsLost(udtEngineStatus);
       }
     }
   }
   if (mblnDebugMode || udtEngineStatus != 6) LogAdd("Run finished", 0);
+
+  // Plot files of an earlier run must not stand beside a run that stored no
+  // statistics (stopped, never started, failed in R, results lost): they go
+  // as a reset removes them. A run that stored its statistics has just
+  // written its own plots over the earlier ones.
+  if (!blnStatsSaved) {
+    try {
+      DeletePlotFiles();
+    } catch (...) {
+      LogAdd("Could not remove the plot files of an earlier run of this analysis.", 1);
+    }
+  }
 
   try {
     if (!OpenQuoxResultsTable()) {

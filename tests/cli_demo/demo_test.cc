@@ -183,13 +183,18 @@ void ExpectResultsPlotsAndSurvey(const DemoRun& run) {
   EXPECT_EQ(RunPramble({"status", run.scratch + "/again"}).out.substr(0, 2), "1\t");
 }
 
-// One run of the real demo (it takes a few seconds): over an earlier project
-// with a plot file of its own, which it replaces.
+// One run of the real demo (it takes a few seconds): over an earlier demo
+// project that has been run since (its item lock and a plot file of its
+// own), which it replaces.
 TEST(Demo, RunsEveryAnalysisAndSetsEstimatesBesideTheTruth) {
   TempDir temp;
   DemoRun run{temp.path(), temp.path() + "/demo", {}};
   const CliResult created = RunPramble({"create", run.dir, "--from", kExample});
   ASSERT_EQ(created.code, 0) << created.err;
+  ASSERT_EQ(RunPramble({"settings", run.dir, "set", "Demo", "Seed", "7"}).code, 0);
+  const CliResult earlier = RunPramble({"reset", run.dir, "1"});
+  ASSERT_EQ(earlier.code, 0) << earlier.err;
+  ASSERT_TRUE(fs::exists(run.dir + "/.locks"));
   WriteFile(run.dir + "/ddf.1.01.png", "old plot");
   run.demo = RunPramble({"demo", run.dir});
   {
@@ -207,7 +212,7 @@ TEST(Demo, RunsEveryAnalysisAndSetsEstimatesBesideTheTruth) {
 }
 
 // Folders the demo will not replace: the message names the folder and why,
-// the exit code is 64, and nothing in the folder changes.
+// the exit code is 73, and nothing in the folder changes.
 struct Refusal {
   const char* name;
   // Makes the folder at `dir` (in `temp`) and answers the folder to name and
@@ -234,24 +239,14 @@ const Refusal kRefusals[] = {
        WriteFile(dir + "/notes.txt", "mine");
        return std::make_pair(dir, std::string());
      },
-     "it is neither empty nor a pramble project ('%s' is not a pramble project: it has no "
-     "project.db (make a project with 'pramble create'))"},
-    {"ProjectWithAFileOfItsOwn",
+     "it is neither empty nor a project made by pramble demo ('%s' is not a pramble project: it "
+     "has no project.db (make a project with 'pramble create'))"},
+    {"ProjectMadeByCreate",
      [](const std::string&, const std::string& dir) {
        CreateExample(dir);
-       WriteFile(dir + "/notes.txt", "mine");
        return std::make_pair(dir, std::string());
      },
-     "it holds 'notes.txt', which neither pramble nor its demo made"},
-    {"ProjectWithAForeignSurveyFile",
-     [](const std::string&, const std::string& dir) {
-       CreateExample(dir);
-       fs::create_directory(dir + "/demo-survey");
-       WriteFile(dir + "/demo-survey/truth.json", "{}");
-       WriteFile(dir + "/demo-survey/mine.csv", "a,b");
-       return std::make_pair(dir, std::string());
-     },
-     "it holds 'demo-survey/mine.csv', which neither pramble nor its demo made"},
+     "it is a project that pramble demo did not make"},
     {"SymbolicLink",
      [](const std::string& temp, const std::string& dir) {
        CreateExample(temp + "/target");
@@ -297,9 +292,9 @@ TEST_P(DemoRefusal, LeavesTheFolderAlone) {
   const CliResult r = RunPramble({"demo", named}, {}, cwd);
   std::string why = refusal.why;
   if (const auto at = why.find("%s"); at != std::string::npos) why.replace(at, 2, named);
-  EXPECT_EQ(r.code, 64);
+  EXPECT_EQ(r.code, 73);
   EXPECT_EQ(r.err, "pramble demo: will not replace '" + named + "': " + why +
-                       ". Name another folder: pramble demo DIR\n");
+                       ". Name another folder for the demo: pramble demo OTHER-FOLDER\n");
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(Snapshot(dir), before);
 }

@@ -1,7 +1,11 @@
 // The real `pramble` binary on a project made by `pramble create` from the
 // example description: run (debug, stopped by a signal, full with R), reset,
 // log, results, stats, and their exit codes and messages.
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -102,6 +106,9 @@ TEST_F(CliEngineTest, MissingThingsAndTheirExitCodes) {
       {"StatsMissingFolder", {"stats", "DIR/missing", "1"}, 66, "missing"},
       {"RunWithoutItem", {"run", "DIR"}, 64, ""},
       {"RunItemNotANumber", {"run", "DIR", "one"}, 64, ""},
+      {"MistypedCommand", {"stauts", "DIR"}, 64,
+       "pramble: unknown command 'stauts'; did you mean 'status'?\n"},
+      {"UnknownCommand", {"frobnicate", "DIR"}, 64, "pramble: unknown command 'frobnicate'\n"},
   };
   for (const ErrorCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -137,6 +144,35 @@ TEST_F(CliEngineTest, ResetPrintsItsLog) {
   EXPECT_TRUE(fs::exists(dir_ + "/ddf.11.01.png"));
   EXPECT_EQ(RunPramble({"log", dir_, "1"}).code, 66);
   EXPECT_TRUE(Has(RunPramble({"status", dir_, "1"}).out, "\t0\tNot run\t\n"));
+}
+
+// Sets or clears the immutable flag of `path`: not even root may delete it.
+// False when the file system does not allow it.
+bool SetImmutable(const std::string& path, bool on) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (done) {
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    done = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  close(fd);
+  return done;
+}
+
+// ResetItem answers True when a plot file could not be deleted; the command
+// still exits 1, with the log that says so.
+TEST_F(CliEngineTest, ResetThatLeavesAPlotExitsOne) {
+  const std::string plot = dir_ + "/ddf.1.01.png";
+  WriteFile(plot, "plot");
+  if (!SetImmutable(plot, true)) GTEST_SKIP() << "no immutable files here";
+  const Outcome reset = RunPramble({"reset", dir_, "1"});
+  SetImmutable(plot, false);
+  EXPECT_EQ(reset.code, 1) << reset.err;
+  EXPECT_TRUE(Has(reset.out, "Error: Encountered an error while trying to reset the results"))
+      << reset.out;
+  EXPECT_TRUE(fs::exists(plot));
 }
 
 // A signal while R runs stops the run, which then ends the normal way.

@@ -146,11 +146,25 @@ class HookedServices : public host::ServicesWrapper {
   void FailDeleteOf(std::string name) { fail_delete_of_ = std::move(name); }
   // Called just before the command folder is created.
   void OnCreateFolder(std::function<void()> hook) { on_create_folder_ = std::move(hook); }
+  // ReadTextFile fails (HostError 75) for a file of this name.
+  void FailReadOf(std::string name) { fail_read_of_ = std::move(name); }
+  // The definition reader fails (HostError 5) when asked for this command.
+  void FailCommand(std::string name) { fail_command_ = std::move(name); }
+  // The run's log fails (HostError 5) when this message is added to it.
+  void FailLogOf(std::string message) { fail_log_of_ = std::move(message); }
 
   const RunnerRecord& runner() const { return record_; }
   const std::vector<std::string>& created_folders() const { return created_folders_; }
 
   host::FileSystem& Files() override { return files_; }
+  host::DefinitionReader& Reader() override {
+    if (fail_command_.empty()) return target()->Reader();
+    return reader_;
+  }
+  std::unique_ptr<host::Log> NewLog() override {
+    if (fail_log_of_.empty()) return target()->NewLog();
+    return std::make_unique<FailingLog>(target()->NewLog(), fail_log_of_);
+  }
   std::unique_ptr<host::RProcess> NewRProcess() override {
     if (!scripted_) return target()->NewRProcess();
     return std::make_unique<ScriptedRunner>(*scripted_, &record_, target()->Files(), post_);
@@ -177,6 +191,12 @@ class HookedServices : public host::ServicesWrapper {
         return ForwardingFileSystem::WriteTextFile(file, *owner_->command_file_script_);
       return ForwardingFileSystem::WriteTextFile(file, text);
     }
+    bool ReadTextFile(const std::string& file, std::string& text) override {
+      const std::string& name = owner_->fail_read_of_;
+      if (!name.empty() && file.ends_with(name))
+        throw host::HostError(host::kErrPathFileAccess, "Path/File access error: " + file);
+      return ForwardingFileSystem::ReadTextFile(file, text);
+    }
     void DeleteFile(const std::string& file) override {
       const std::string& name = owner_->fail_delete_of_;
       if (!name.empty() && file.ends_with(name))
@@ -188,6 +208,42 @@ class HookedServices : public host::ServicesWrapper {
     HookedServices* owner_;
   };
 
+  class FailingReader : public host::DefinitionReader {
+   public:
+    explicit FailingReader(HookedServices* owner) : owner_(owner) {}
+    host::Command GetCommand(const std::string& definition, const std::string& name) override {
+      if (name == owner_->fail_command_) throw host::HostError(5, "Invalid procedure call");
+      return owner_->target()->Reader().GetCommand(definition, name);
+    }
+    host::Command GetNextCommand(std::string& definition) override {
+      return owner_->target()->Reader().GetNextCommand(definition);
+    }
+    std::vector<std::string> SplitList(const std::string& text,
+                                       const std::string& delimiter) override {
+      return owner_->target()->Reader().SplitList(text, delimiter);
+    }
+
+   private:
+    HookedServices* owner_;
+  };
+
+  class FailingLog : public host::Log {
+   public:
+    FailingLog(std::unique_ptr<host::Log> log, std::string fail_of)
+        : log_(std::move(log)), fail_of_(std::move(fail_of)) {}
+    void Add(const std::string& message, std::int32_t level) override {
+      if (message == fail_of_) throw host::HostError(5, "Invalid procedure call");
+      log_->Add(message, level);
+    }
+    std::string Contents() const override { return log_->Contents(); }
+    void SetTimeStamp(bool on) override { log_->SetTimeStamp(on); }
+    std::int32_t Severity() const override { return log_->Severity(); }
+
+   private:
+    std::unique_ptr<host::Log> log_;
+    std::string fail_of_;
+  };
+
   PostFn post_;
   std::optional<ScriptedRun> scripted_;
   std::optional<std::string> command_file_script_;
@@ -195,9 +251,13 @@ class HookedServices : public host::ServicesWrapper {
   bool fail_create_folder_ = false;
   std::function<void()> on_create_folder_;
   std::string fail_delete_of_;
+  std::string fail_read_of_;
+  std::string fail_command_;
+  std::string fail_log_of_;
   RunnerRecord record_;
   std::vector<std::string> created_folders_;
   HookedFiles files_;
+  FailingReader reader_{this};
 };
 
 }  // namespace pramble::testing

@@ -79,15 +79,30 @@ std::vector<OutcomeCase> Cases() {
       {"FinishedRunnerErrorIsError", WithRunnerError(Outcome(1)), false, seq(ran, 3), 3,
        {"The runner noticed something."}, {}, true, kResults},
       // An unexpected error leaves a finished run finished.
+      // Lost results are no clean finish: the loss is a warning, the unexpected
+      // error behind a missing statistics file raises it to 3.
       {"FinishedStatsMissingUnexpected", Without(Outcome(1), &ScriptedRun::stats), false,
-       seq(ran, 1), 1,
+       seq(ran, 3), 3,
        {"DatabaseInterface.SaveStatsFileContents",
-        "Could not read the stats file.  Results not saved."},
+        "Warning: Could not read the stats file.  Results not saved."},
        {},
        false,
        ""},
-      {"FinishedResultsMissing", Without(Outcome(1), &ScriptedRun::results), false, seq(ran, 1),
-       1, {"Could not read the results file.  Results not saved."}, {}, true, ""},
+      {"FinishedResultsMissing", Without(Outcome(1), &ScriptedRun::results), false, seq(ran, 2),
+       2, {"Warning: Could not read the results file.  Results not saved."}, {}, true, ""},
+      // What R echoes (commands, and the data tables the command file prints)
+      // is not its report: a folder or a label holding the word is no error.
+      {"EchoedCommandsAndDataAreNotScanned",
+       WithLog(Outcome(1),
+               "> ddf.dat.12<-read.table('/tmp/error-tmp/ERROR/ddf.dat.r')\n"
+               "+ header=TRUE)\n> print(region.dat.12)\n  Region.Label Area\n"
+               "1 Terror Point   50\n> ddf.12<-ddf(data=ddf.dat.12)\n"),
+       false, seq(ran, 1), 1, {"1 Terror Point   50"}, {}, true, kResults},
+      {"ErrorWhilePrintingData",
+       WithLog(Outcome(1), "> print(ddf.dat.12)\nError in print(ddf.dat.12) : not found\n"),
+       false, seq(ran, 3), 3, {}, {}, false, kResults},
+      {"PrintedResultsAreScanned", WithLog(Outcome(1), "> print(ddf.12)\nTerror Point\n"), false,
+       seq(ran, 3), 3, {}, {}, false, kResults},
       {"ErrorInsideAWordOfTheLog", WithLog(Outcome(1), "Warning: terrors of the deep\n"), false,
        seq(ran, 3), 3, {"Analysis engine status 'R reported an error'", "Reading Results"}, {},
        false, kResults},
@@ -137,6 +152,11 @@ TEST_P(RunOutcomeTest, PublishesStoresAndCleansUp) {
   const OutcomeCase& c = GetParam();
   hooks_->UseScriptedRunner(c.run);
 
+  // A plot of an earlier run stays only beside statistics of this run.
+  const std::string earlier_plot = tp_->project()->folder() + "/ddf." + std::to_string(kItem) +
+                                   ".01.png";
+  WriteFile(earlier_plot, "earlier plot");
+
   ASSERT_TRUE(engine_->RunItem(kItem)) << engine_->Log();
   EXPECT_EQ(hooks_->runner().runs, 1);
   EXPECT_EQ(hooks_->runner().folder, tp_->project()->folder());
@@ -166,6 +186,8 @@ TEST_P(RunOutcomeTest, PublishesStoresAndCleansUp) {
   } else {
     EXPECT_TRUE(stats.empty());
   }
+
+  EXPECT_EQ(std::filesystem::exists(earlier_plot), c.stats_stored);
 
   const std::optional<StoredRow> row = Row();
   ASSERT_TRUE(row.has_value());

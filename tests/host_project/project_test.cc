@@ -216,6 +216,24 @@ TEST_F(ProjectTest, SettingsKeepTheirTypeAcrossOpens) {
   EXPECT_EQ(project().GetSettingValue("R", "Value"), std::nullopt);
 }
 
+// An override is this object's alone: another open of the same project (a
+// run in another process) reads what is stored, and nothing is stored.
+TEST_F(ProjectTest, OverriddenSettingStaysWithItsObject) {
+  CreateFromExample();
+  auto other = Project::Open(dir());
+  project().OverrideSetting("AnalysisDetails", "DebugMode", host::Value{true});
+  EXPECT_EQ(project().Settings().GetSetting(1, 3, "analysisdetails", "debugmode",
+                                            host::Value{false}),
+            host::Value{true});
+  EXPECT_EQ(other->Settings().GetSetting(1, 3, "AnalysisDetails", "DebugMode", host::Value{false}),
+            host::Value{false});
+  EXPECT_EQ(project().GetSettingValue("AnalysisDetails", "DebugMode"), std::nullopt);
+  project().OverrideSetting("AnalysisDetails", "DebugMode", host::Value{});
+  EXPECT_EQ(project().Settings().GetSetting(1, 3, "AnalysisDetails", "DebugMode",
+                                            host::Value{false}),
+            host::Value{false});
+}
+
 TEST_F(ProjectTest, BrowsersFindKnownItemsOnly) {
   CreateFromExample();
   auto& browsers = project().Browsers();
