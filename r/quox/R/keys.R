@@ -28,8 +28,15 @@ key.integral <- function(key, a, b, scale, shape, deriv = FALSE) {
     return(list(v = b - a, ds = rep(0, n)))
   }
   if (key == "hn") {
-    # upper tails keep precision when both limits are far out
-    v <- scale * sqrt(2 * pi) * (pnorm(a / scale, lower.tail = FALSE) - pnorm(b / scale, lower.tail = FALSE))
+    # Phi(b / sigma) - Phi(a / sigma) for 0 <= a < b: from the upper tails
+    # when both limits are far out, else as the difference of
+    # Phi(u) - 1/2 = pgamma(u^2 / 2, 1/2) / 2, which keeps its precision
+    # when sigma is much larger than the limits (pnorm(u) - 1/2 cancels to
+    # 0 there, which made the likelihood of a very wide half-normal too high)
+    qa <- a^2 / (2 * scale^2); qb <- b^2 / (2 * scale^2)
+    far <- a > scale
+    v <- scale * sqrt(pi / 2) * ifelse(far, pgamma(qa, 0.5, lower.tail = FALSE) - pgamma(qb, 0.5, lower.tail = FALSE),
+                                       pgamma(qb, 0.5) - pgamma(qa, 0.5))
     res <- list(v = v)
     if (deriv) {
       ga <- exp(-a^2 / (2 * scale^2)); gb <- exp(-b^2 / (2 * scale^2))

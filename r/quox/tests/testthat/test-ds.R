@@ -93,3 +93,28 @@ test_that("the same data give the same fit every time", {
   expect_identical(a$vcov, b$vcov)
   expect_identical(a$fitted, b$fitted)
 })
+
+# The half-normal integral over [a, b] against integrate(), and against its
+# series (b - a) - (b^3 - a^3) / (6 sigma^2) where sigma dwarfs the limits
+# (pnorm(u) - 1/2 cancels to 0 there and once gave a wide half-normal a
+# likelihood above the maximum).
+hn.integral.cases <- list(
+  list(a = 0, b = 50, log.s = log(20)), list(a = 2, b = 45, log.s = log(8)),
+  list(a = 30, b = 50, log.s = log(3)), list(a = 0, b = 50, log.s = 12),
+  list(a = 0, b = 50, log.s = 25), list(a = 10, b = 20, log.s = 40))
+for (cs in hn.integral.cases) {
+  test_that(sprintf("half-normal integral over [%g, %g] with log sigma %.3g", cs$a, cs$b, cs$log.s), {
+    s <- exp(cs$log.s)
+    want <- if (s > 1e4) (cs$b - cs$a) - (cs$b^3 - cs$a^3) / (6 * s^2) else
+      integrate(function(x) exp(-x^2 / (2 * s^2)), cs$a, cs$b, rel.tol = 1e-13)$value
+    expect_equal(key.integral("hn", cs$a, cs$b, s, NA)$v, want, tolerance = 1e-10)
+  })
+}
+
+test_that("a very wide half-normal has the likelihood of the uniform, below the maximum", {
+  d <- sim.single(300, seed = 8)
+  m <- ddf(method = "ds", dsmodel = ~cds(key = "hn", formula = ~1), data = d, meta.data = list(width = 50))
+  wide <- ds.loglik(40, m$ds$setup)$value
+  expect_equal(wide, -300 * log(50), tolerance = 1e-10)
+  expect_lt(wide, m$lnl)
+})
