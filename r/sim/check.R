@@ -29,6 +29,7 @@ reps <- as.integer(opt("--reps", if (quick) 10L else 200L))
 seed <- as.integer(opt("--seed", 20261206L))
 md.file <- opt("--md", "")
 only <- opt("--only", "")
+terms <- "--terms" %in% args
 
 if ("--installed" %in% args) {
   suppressPackageStartupMessages(library(quox))
@@ -157,9 +158,11 @@ scenarios <- list(
   rem.sh.hn = shared.sc("rem", "hn", avail.hn),
   rem.sh.hr = shared.sc("rem", "hr", avail.hr),
   # removal's small-sample bias against the number of objects: the same
-  # surveys with two and four times the density
+  # design with 1.5, 2 and 4 times the density
+  rem.sh.hn.x1.5 = shared.sc("rem", "hn", avail.hn, mult = 1.5),
   rem.sh.hn.x2 = shared.sc("rem", "hn", avail.hn, mult = 2),
   rem.sh.hn.x4 = shared.sc("rem", "hn", avail.hn, mult = 4),
+  rem.sh.hr.x1.5 = shared.sc("rem", "hr", avail.hr, mult = 1.5),
   rem.sh.hr.x2 = shared.sc("rem", "hr", avail.hr, mult = 2),
   rem.sh.hr.x4 = shared.sc("rem", "hr", avail.hr, mult = 4),
   # the surveys of rem.sh.hn and rem.sh.hr fitted with an mr model without
@@ -225,11 +228,53 @@ simulate.survey <- function(sc) {
        obs = objects[, c("object", "Region.Label", "Sample.Label")], truth = truth)
 }
 
+# The variance of log N as the fit puts it together, term by term, for a
+# point-independence fit with constant covariates, where N = E W / (p.(0) mu)
+# with E = sum_r (A_r / a_r) n_r: the encounter part, var log p.(0) (mr
+# part), var log mu (ds part), their covariance (trial) and the covariance
+# of the encounter part with the detection part (trial). Besides, the
+# encounter factor E / N of the survey.
+variance.terms <- function(m, d, s) {
+  v <- m$vcov
+  th <- m$par
+  nh <- d$clusters$N$Estimate[nrow(d$clusters$N)]
+  g0 <- num.jacobian(function(t) log(m$p0fun(t)[1]), th)
+  gm <- num.jacobian(function(t) log(m$pfun(t)[1] / m$p0fun(t)[1]), th)
+  fac <- d$regions$area.used / d$regions$covered
+  c(enc = sum(fac * d$clusters$n) / s$truth, v.enc = sum(d$clusters$var.enc) / nh^2,
+    v.p0 = drop(g0 %*% v %*% t(g0)), v.mu = drop(gm %*% v %*% t(gm)),
+    c.p0mu = drop(g0 %*% v %*% t(gm)), c.enc = sum(d$clusters$cross) / nh^2,
+    v.tot = d$clusters$N$se[nrow(d$clusters$N)]^2 / nh^2)
+}
+
+# Each term's mean over the surveys against what the surveys show: the
+# variances and covariances of log E, log p.(0) and log mu across surveys.
+# The signs are those of their parts in var log N = var log E + var log p.(0)
+# + var log mu + 2 cov(log p.(0), log mu) - 2 cov(log E, log p.(0) + log mu).
+print.terms <- function(name, tv, out) {
+  le <- log(tv[, "enc"]); lp <- log(out$p0); lm <- log(out$mu)
+  cat(sprintf("  %s variance of log N term by term, sd scale (sign kept): fitted mean / across surveys
+", name))
+  ss <- function(v) sign(v) * sqrt(abs(v))
+  show <- function(label, fitted, seen) {
+    cat(sprintf("    %-34s %+.4f / %+.4f
+", label, ss(fitted), ss(seen)))
+  }
+  show("encounter (var log E)", mean(tv[, "v.enc"]), var(le))
+  show("mr part (var log p.(0))", mean(tv[, "v.p0"]), var(lp))
+  show("ds part (var log mu)", mean(tv[, "v.mu"]), var(lm))
+  show("2 cov(log p.(0), log mu)", 2 * mean(tv[, "c.p0mu"]), 2 * cov(lp, lm))
+  show("-2 cov(log E, log p.(0) mu)", 2 * mean(tv[, "c.enc"]), -2 * cov(le, lp + lm))
+  show("total (var log N)", mean(tv[, "v.tot"]), var(log(out$est / out$truth)))
+}
+
 pct <- function(v) if (is.na(v)) "-" else sprintf("%+.2f%%", 100 * v)
 
 run.scenario <- function(name, sc) {
   out <- data.frame(est = rep(NA_real_, reps), lcl = NA_real_, ucl = NA_real_, se = NA_real_,
                     truth = NA_real_, n = NA_real_, p0 = NA_real_, mu = NA_real_)
+  tv <- matrix(NA_real_, reps, 7, dimnames = list(NULL, c("enc", "v.enc", "v.p0", "v.mu", "c.p0mu",
+                                                          "c.enc", "v.tot")))
   failed <- character(0)
   warned <- character(0)
   for (i in seq_len(reps)) {
@@ -242,6 +287,7 @@ run.scenario <- function(name, sc) {
       # the two factors of the covered-region abundance under point
       # independence: p.(0) from the mr part, mu = W p / p.(0) from the ds part
       p0 <- if (is.null(m$p0)) NA_real_ else m$p0[1]
+      if (terms && !is.null(sc$mu)) tv[i, ] <- variance.terms(m, d, s)
       c(unlist(d$clusters$N[nrow(d$clusters$N), c("Estimate", "lcl", "ucl", "se")]),
         length(m$ht), p0, width * m$fitted[1] / p0)
     }, warning = function(w) {
@@ -261,6 +307,7 @@ run.scenario <- function(name, sc) {
   fac.bias <- c(p0 = NA_real_, mu = NA_real_)
   if (!is.null(sc$p0)) fac.bias[["p0"]] <- mean(sc$p0 / out$p0[ok]) - 1
   if (!is.null(sc$mu)) fac.bias[["mu"]] <- mean(sc$mu / out$mu[ok]) - 1
+  if (terms && !is.null(sc$mu)) print.terms(name, tv[ok, , drop = FALSE], out[ok, ])
   bias.max <- sc$bias.max %||% 0.05
   cover.lim <- sc$cover.lim %||% c(0.90, 0.98)
   ratio.lim <- sc$ratio.lim %||% c(0, Inf)
@@ -276,7 +323,7 @@ t0 <- proc.time()
 results <- lapply(names(scenarios), function(nm) {
   set.seed(stream.seed(nm))
   r <- run.scenario(nm, scenarios[[nm]])
-  cat(sprintf("%-13s %-6s surveys %4d fitted %4d  n %6.1f  N %8.1f  bias %+6.2f%% (se %.2f%%)  coverage %5.1f%%  cv %.3f  spread %.3f  cv/spread %.2f  se/est %.3f  1/p(0) %s  W/mu %s  %s\n",
+  cat(sprintf("%-14s %-6s surveys %4d fitted %4d  n %6.1f  N %8.1f  bias %+6.2f%% (se %.2f%%)  coverage %5.1f%%  cv %.3f  spread %.3f  cv/spread %.2f  se/est %.3f  1/p(0) %s  W/mu %s  %s\n",
               r$name, r$method, r$reps, r$fits, r$n, r$truth, 100 * r$bias, 100 * r$bias.se,
               100 * r$coverage, r$cv, r$spread, r$ratio, r$cv.se, pct(r$fac.bias[["p0"]]), pct(r$fac.bias[["mu"]]),
               if (r$pass) "ok" else "OUTSIDE LIMITS"))
