@@ -429,5 +429,7 @@ print.ddf <- function(x, ...) {
   cat("Detection function fitted by method ", x$method, " (", x$info$text, ")\n", sep = "")
   cat("Objects: ", x$n, "   parameters: ", x$npar, "   AIC: ", format(x$AIC, digits = 8),
       "   average p: ", format(x$average.p, digits = 5), "\n", sep = "")
+  note <- small.sample.note(x)
+  if (!is.null(note)) cat(note, "\n", sep = "")
   invisible(x)
 }
