@@ -8,7 +8,7 @@
 // are registered through it directly.
 #include <sqlite3.h>
 
-#include "host/jet/jet_functions.h"
+#include "sqlhost/jet/jet_functions.h"
 
 extern "C" __attribute__((visibility("default"))) int sqlite3_extension_init(
     sqlite3* db, char** error_message, const void* /*api*/) {

@@ -19,13 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "host/project/definition_reader.h"
-#include "host/value.h"
+#include "sqlhost/project/definition_reader.h"
+#include "pramble/host/value.h"
 
 namespace {
 
 using pramble::host::Command;
-using pramble::sqlhost::DefinitionReaderImpl;
+using pramble::sqlhost::TextDefinitionReader;
 
 [[noreturn]] void Broken(const char* what, const std::string& text) {
   std::fprintf(stderr, "definition reader: %s\ntext (%zu bytes): %s\n", what, text.size(),
@@ -62,7 +62,7 @@ std::string Write(const std::vector<Command>& commands) {
   return text;
 }
 
-std::vector<Command> ReadAll(DefinitionReaderImpl& reader, std::string text) {
+std::vector<Command> ReadAll(TextDefinitionReader& reader, std::string text) {
   std::vector<Command> commands;
   while (!text.empty()) {
     const std::string before = text;
@@ -80,7 +80,7 @@ std::vector<Command> ReadAll(DefinitionReaderImpl& reader, std::string text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 4096) return 0;
   const std::string text(reinterpret_cast<const char*>(data), size);
-  DefinitionReaderImpl reader;
+  TextDefinitionReader reader;
 
   const std::vector<Command> commands = ReadAll(reader, text);
   for (const Command& c : commands) {

@@ -25,8 +25,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/project/description.h"
-#include "host/project/project_error.h"
+#include "sqlhost/project/description.h"
+#include "sqlhost/project/project_error.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/errors.h"
-#include "host/jet/jet_sql.h"
+#include "pramble/host/errors.h"
+#include "sqlhost/jet/jet_sql.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 // from the host's services). It also answers False, with a level-2 message
 // naming the file, when the command file or the log file cannot be written.
 // The host's services must be installed on the calling thread
-// (host/services.h). Lines end in CR LF; the file is described in
+// (sqlhost/services.h). Lines end in CR LF; the file is described in
 // docs/command-file.md.
 #pragma once
 

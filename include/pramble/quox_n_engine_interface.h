@@ -16,7 +16,7 @@
 // an unknown item raises pramble::ComponentError (component_error.h).
 //
 // Thread-safety: the object is used on one thread, the one that runs the
-// host's event loop; the host's services (host/services.h) must be installed
+// host's event loop; the host's services (sqlhost/services.h) must be installed
 // on it. The host must not call RunItem again before the previous run has
 // ended (ItemFinished).
 #pragma once

@@ -1,5 +1,5 @@
 // pramble demo: the main job on a simulated survey whose truth is known.
-// It makes a project from the demo survey (host/demo), runs every analysis
+// It makes a project from the demo survey (sqlhost/demo), runs every analysis
 // item with R, one after the other, and prints each item's final status and
 // its estimates beside the truth. What the demo simulates and how to read
 // its table is described in docs/demo.md.
@@ -22,16 +22,16 @@
 
 #include <CLI/CLI.hpp>
 
-#include "host/cli/commands.h"
-#include "host/cli/exit_codes.h"
-#include "host/cli/item_run.h"
-#include "host/cli/r_library_lock.h"
-#include "host/demo/demo_project.h"
-#include "host/demo/survey_simulator.h"
-#include "host/project/description.h"
-#include "host/project/project.h"
-#include "host/util/engine_utilities.h"
-#include "host/util/log.h"
+#include "sqlhost/cli/commands.h"
+#include "sqlhost/cli/exit_codes.h"
+#include "sqlhost/cli/item_run.h"
+#include "sqlhost/cli/r_library_lock.h"
+#include "sqlhost/demo/demo_project.h"
+#include "sqlhost/demo/survey_simulator.h"
+#include "sqlhost/project/description.h"
+#include "sqlhost/project/project.h"
+#include "sqlhost/util/engine_utilities.h"
+#include "sqlhost/util/text_log.h"
 
 namespace pramble::cli {
 namespace {
@@ -86,8 +86,8 @@ struct PackageState {
 PackageState QuoxPackageState(sqlhost::Project& project) {
   PackageState state;
   state.library = RInstallLibrary();
-  sqlhost::EngineUtilitiesImpl utilities;
-  sqlhost::LogImpl log;
+  sqlhost::QuoxEngineUtilities utilities;
+  sqlhost::TextLog log;
   const std::string archive = utilities.GetEngineLibrary("Quox", project, log, true);
   struct stat archive_st {}, installed_st {};
   const bool have_archive = !archive.empty() && ::stat(archive.c_str(), &archive_st) == 0;

@@ -19,18 +19,18 @@
 
 #include <CLI/CLI.hpp>
 
-#include "host/cli/commands.h"
-#include "host/cli/exit_codes.h"
-#include "host/cli/item_run.h"
-#include "host/cli/r_library_lock.h"
-#include "host/dao.h"
-#include "host/errors.h"
-#include "host/project/project.h"
-#include "host/runner/event_loop.h"
-#include "host/services.h"
-#include "host/services/default_services.h"
-#include "host/util/results_utilities.h"
-#include "host/value.h"
+#include "sqlhost/cli/commands.h"
+#include "sqlhost/cli/exit_codes.h"
+#include "sqlhost/cli/item_run.h"
+#include "sqlhost/cli/r_library_lock.h"
+#include "pramble/host/dao.h"
+#include "pramble/host/errors.h"
+#include "sqlhost/project/project.h"
+#include "sqlhost/runner/event_loop.h"
+#include "pramble/host/services.h"
+#include "sqlhost/services/default_services.h"
+#include "sqlhost/util/results_utilities.h"
+#include "pramble/host/value.h"
 #include "pramble/quox_n_engine_interface.h"
 
 namespace pramble::cli {

@@ -1,8 +1,8 @@
-#include "host/cli/item_run.h"
+#include "sqlhost/cli/item_run.h"
 
-#include "host/runner/event_loop.h"
-#include "host/services.h"
-#include "host/services/default_services.h"
+#include "sqlhost/runner/event_loop.h"
+#include "pramble/host/services.h"
+#include "sqlhost/services/default_services.h"
 #include "pramble/quox_n_engine_interface.h"
 
 namespace pramble::cli {

@@ -14,10 +14,10 @@
 #include <memory>
 #include <string>
 
-#include "host/cli/exit_codes.h"
-#include "host/errors.h"
-#include "host/project/project.h"
-#include "host/project/project_error.h"
+#include "sqlhost/cli/exit_codes.h"
+#include "pramble/host/errors.h"
+#include "sqlhost/project/project.h"
+#include "sqlhost/project/project_error.h"
 #include "pramble/component_error.h"
 
 namespace pramble::cli {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "host/cli/commands.h"
-#include "host/cli/exit_codes.h"
-#include "host/util/string_utilities.h"
+#include "sqlhost/cli/commands.h"
+#include "sqlhost/cli/exit_codes.h"
+#include "sqlhost/util/string_utilities.h"
 
 namespace {
 

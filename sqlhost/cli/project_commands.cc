@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "host/cli/commands.h"
-#include "host/cli/exit_codes.h"
-#include "host/errors.h"
-#include "host/project/description.h"
-#include "host/project/project.h"
-#include "host/value.h"
+#include "sqlhost/cli/commands.h"
+#include "sqlhost/cli/exit_codes.h"
+#include "pramble/host/errors.h"
+#include "sqlhost/project/description.h"
+#include "sqlhost/project/project.h"
+#include "pramble/host/value.h"
 
 namespace pramble::cli {
 namespace {

@@ -1,4 +1,4 @@
-#include "host/cli/r_library_lock.h"
+#include "sqlhost/cli/r_library_lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -12,8 +12,8 @@
 #include <iostream>
 #include <optional>
 
-#include "host/runner/r_process.h"
-#include "host/value.h"
+#include "sqlhost/runner/posix_r_process.h"
+#include "pramble/host/value.h"
 
 namespace pramble::cli {
 namespace {

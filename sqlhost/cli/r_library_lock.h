@@ -13,7 +13,7 @@
 #include <string>
 #include <utility>
 
-#include "host/project/project.h"
+#include "sqlhost/project/project.h"
 
 namespace pramble::cli {
 
@@ -41,7 +41,7 @@ class FileLock {
 };
 
 // The library folder that R installs the package into: the runner's choice
-// (host/runner/r_process.h), else the first folder of R_LIBS_USER; "" when
+// (sqlhost/runner/posix_r_process.h), else the first folder of R_LIBS_USER; "" when
 // unknown.
 std::string RInstallLibrary();
 

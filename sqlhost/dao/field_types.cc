@@ -1,11 +1,11 @@
-#include "host/dao/field_types.h"
+#include "sqlhost/dao/field_types.h"
 
 #include <sqlite3.h>
 
 #include <cctype>
 #include <map>
 
-#include "host/dao.h"
+#include "pramble/host/dao.h"
 
 namespace pramble::sqlhost {
 

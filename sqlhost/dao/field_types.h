@@ -1,4 +1,4 @@
-// DAO field types (host/dao.h) and SQLite declared column types, both ways.
+// DAO field types (sqlhost/dao.h) and SQLite declared column types, both ways.
 //
 // Declared type -> DAO type (case ignored, a "(n)" size ignored):
 //   BOOLEAN BOOL BIT YESNO LOGICAL                      kBoolean  1

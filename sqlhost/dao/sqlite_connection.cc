@@ -1,8 +1,8 @@
-#include "host/dao/sqlite_connection.h"
+#include "sqlhost/dao/sqlite_connection.h"
 
 #include <cctype>
 
-#include "host/errors.h"
+#include "pramble/host/errors.h"
 
 namespace pramble::sqlhost {
 namespace {

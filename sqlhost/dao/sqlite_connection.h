@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "host/dao/sqlite_quote.h"
-#include "host/value.h"
+#include "sqlhost/dao/sqlite_quote.h"
+#include "pramble/host/value.h"
 
 namespace pramble::sqlhost {
 

@@ -1,4 +1,4 @@
-#include "host/dao/sqlite_database.h"
+#include "sqlhost/dao/sqlite_database.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -6,13 +6,13 @@
 #include <cctype>
 #include <set>
 
-#include "host/dao/field_types.h"
-#include "host/dao/sqlite_connection.h"
-#include "host/dao/sqlite_recordset.h"
-#include "host/dao/sqlite_tabledef.h"
-#include "host/errors.h"
-#include "host/jet/jet_functions.h"
-#include "host/jet/jet_sql.h"
+#include "sqlhost/dao/field_types.h"
+#include "sqlhost/dao/sqlite_connection.h"
+#include "sqlhost/dao/sqlite_recordset.h"
+#include "sqlhost/dao/sqlite_tabledef.h"
+#include "pramble/host/errors.h"
+#include "sqlhost/jet/jet_functions.h"
+#include "sqlhost/jet/jet_sql.h"
 
 namespace pramble::sqlhost {
 namespace {
@@ -70,9 +70,9 @@ host::Value ParseDefault(const host::Value& dflt) {
   return text;
 }
 
-class SqliteDatabaseImpl final : public SqliteDatabase {
+class SqliteFileDatabase final : public SqliteDatabase {
  public:
-  explicit SqliteDatabaseImpl(std::shared_ptr<Connection> conn) : conn_(std::move(conn)) {}
+  explicit SqliteFileDatabase(std::shared_ptr<Connection> conn) : conn_(std::move(conn)) {}
 
   sqlite3* handle() override { return conn_->db(); }
   std::string path() const override { return conn_->path(); }
@@ -394,7 +394,7 @@ std::unique_ptr<SqliteDatabase> SqliteDatabase::Open(const std::string& path, Op
     if (journal.Step() && host::EqualsNoCase(host::ToText(journal.Column(0)), "wal"))
       Statement(*conn, "PRAGMA synchronous = NORMAL", what).Run();
   }
-  return std::make_unique<SqliteDatabaseImpl>(std::move(conn));
+  return std::make_unique<SqliteFileDatabase>(std::move(conn));
 }
 
 }  // namespace pramble::sqlhost

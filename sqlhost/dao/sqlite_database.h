@@ -1,7 +1,7 @@
 // The host's DAO databases on SQLite. A project has two: the project database
 // (settings, items, results tables) and the data database (the survey's layer
 // tables and the items' saved queries). Jet SQL is translated for SQLite
-// (host/jet); saved queries are kept with their Jet text and run as views.
+// (sqlhost/jet); saved queries are kept with their Jet text and run as views.
 //
 // Example:
 //   auto db = SqliteDatabase::Open("/p/data.sqlite", OpenMode::kReadWrite);
@@ -9,7 +9,7 @@
 //   auto rs = db->OpenRecordset("q12_Obs", host::dao::kOpenDynaset);
 //   for (; !rs->Eof(); rs->MoveNext()) Use(rs->Fields("distance").GetValue());
 //
-// What a caller can rely on beyond host/dao.h:
+// What a caller can rely on beyond sqlhost/dao.h:
 //  - Execute runs exactly one Jet statement (never a SELECT: 3219).
 //  - OpenRecordset(source): `source` is a table name (optionally in [ ]), a
 //    saved query name, or a Jet SELECT statement. A table opened by name is
@@ -51,7 +51,7 @@
 #include <memory>
 #include <string>
 
-#include "host/dao.h"
+#include "pramble/host/dao.h"
 
 struct sqlite3;
 

@@ -1,10 +1,10 @@
-#include "host/dao/sqlite_recordset.h"
+#include "sqlhost/dao/sqlite_recordset.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "host/dao/field_types.h"
-#include "host/errors.h"
+#include "sqlhost/dao/field_types.h"
+#include "pramble/host/errors.h"
 
 namespace pramble::sqlhost {
 namespace {

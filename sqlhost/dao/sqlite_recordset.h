@@ -37,8 +37,8 @@
 #include <memory>
 #include <string>
 
-#include "host/dao.h"
-#include "host/dao/sqlite_connection.h"
+#include "pramble/host/dao.h"
+#include "sqlhost/dao/sqlite_connection.h"
 
 namespace pramble::sqlhost {
 

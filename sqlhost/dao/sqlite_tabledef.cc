@@ -1,7 +1,7 @@
-#include "host/dao/sqlite_tabledef.h"
+#include "sqlhost/dao/sqlite_tabledef.h"
 
-#include "host/dao/field_types.h"
-#include "host/errors.h"
+#include "sqlhost/dao/field_types.h"
+#include "pramble/host/errors.h"
 
 namespace pramble::sqlhost {
 namespace {

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "host/dao.h"
-#include "host/dao/sqlite_connection.h"
+#include "pramble/host/dao.h"
+#include "sqlhost/dao/sqlite_connection.h"
 
 namespace pramble::sqlhost {
 

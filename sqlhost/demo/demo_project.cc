@@ -1,4 +1,4 @@
-#include "host/demo/demo_project.h"
+#include "sqlhost/demo/demo_project.h"
 
 #include <cerrno>
 #include <charconv>

@@ -18,7 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/demo/survey_simulator.h"
+#include "sqlhost/demo/survey_simulator.h"
 
 namespace pramble::demo {
 

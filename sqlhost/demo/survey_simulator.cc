@@ -1,4 +1,4 @@
-#include "host/demo/survey_simulator.h"
+#include "sqlhost/demo/survey_simulator.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "host/jet/jet_functions.h"
+#include "sqlhost/jet/jet_functions.h"
 
 #include <sqlite3.h>
 
@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/errors.h"
-#include "host/value.h"
+#include "pramble/host/errors.h"
+#include "pramble/host/value.h"
 
 namespace pramble::sqlhost {
 namespace {

@@ -1,13 +1,13 @@
-#include "host/jet/jet_sql.h"
+#include "sqlhost/jet/jet_sql.h"
 
 #include <cctype>
 #include <map>
 #include <set>
 #include <stdexcept>
 
-#include "host/dao/sqlite_quote.h"
-#include "host/jet/jet_tokenizer.h"
-#include "host/value.h"
+#include "sqlhost/dao/sqlite_quote.h"
+#include "sqlhost/jet/jet_tokenizer.h"
+#include "pramble/host/value.h"
 
 namespace pramble::sqlhost {
 namespace {

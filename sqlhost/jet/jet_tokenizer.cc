@@ -1,8 +1,8 @@
-#include "host/jet/jet_tokenizer.h"
+#include "sqlhost/jet/jet_tokenizer.h"
 
 #include <cctype>
 
-#include "host/errors.h"
+#include "pramble/host/errors.h"
 
 namespace pramble::sqlhost {
 namespace {

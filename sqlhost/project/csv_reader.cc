@@ -1,11 +1,11 @@
-#include "host/project/csv_reader.h"
+#include "sqlhost/project/csv_reader.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
-#include "host/project/project_error.h"
+#include "sqlhost/project/project_error.h"
 
 namespace pramble::sqlhost {
 

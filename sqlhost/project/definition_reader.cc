@@ -1,6 +1,6 @@
-#include "host/project/definition_reader.h"
+#include "sqlhost/project/definition_reader.h"
 
-#include "host/value.h"
+#include "pramble/host/value.h"
 
 namespace pramble::sqlhost {
 namespace {
@@ -173,7 +173,7 @@ std::optional<DefinitionSyntaxError> CheckDefinition(const std::string& definiti
   return parser.error();
 }
 
-host::Command DefinitionReaderImpl::GetCommand(const std::string& definition,
+host::Command TextDefinitionReader::GetCommand(const std::string& definition,
                                                const std::string& name) {
   Parser parser(definition, /*strict=*/false);
   host::Command command;
@@ -183,7 +183,7 @@ host::Command DefinitionReaderImpl::GetCommand(const std::string& definition,
   return host::Command{};
 }
 
-host::Command DefinitionReaderImpl::GetNextCommand(std::string& definition) {
+host::Command TextDefinitionReader::GetNextCommand(std::string& definition) {
   Parser parser(definition, /*strict=*/false);
   host::Command command;
   if (!parser.Next(command)) {
@@ -198,7 +198,7 @@ host::Command DefinitionReaderImpl::GetNextCommand(std::string& definition) {
   return command;
 }
 
-std::vector<std::string> DefinitionReaderImpl::SplitList(const std::string& text,
+std::vector<std::string> TextDefinitionReader::SplitList(const std::string& text,
                                                          const std::string& delimiter) {
   std::vector<std::string> items;
   if (text.empty()) return items;

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "host/utilities.h"
+#include "pramble/host/utilities.h"
 
 namespace pramble::sqlhost {
 
@@ -35,7 +35,7 @@ struct DefinitionSyntaxError {
 // Checks `definition` against the syntax. nullopt when it is well formed.
 std::optional<DefinitionSyntaxError> CheckDefinition(const std::string& definition);
 
-class DefinitionReaderImpl : public host::DefinitionReader {
+class TextDefinitionReader : public host::DefinitionReader {
  public:
   host::Command GetCommand(const std::string& definition, const std::string& name) override;
   host::Command GetNextCommand(std::string& definition) override;

@@ -1,7 +1,7 @@
-#include "host/project/definition_retrieval.h"
+#include "sqlhost/project/definition_retrieval.h"
 
-#include "host/errors.h"
-#include "host/value.h"
+#include "pramble/host/errors.h"
+#include "pramble/host/value.h"
 
 namespace pramble::sqlhost {
 namespace {
@@ -59,19 +59,19 @@ bool Retrieve(const DefinitionKind& kind, std::string& definition, host::Project
 
 }  // namespace
 
-bool DefinitionRetrievalImpl::GetSurveyDefinition(std::string& definition,
+bool ProjectDefinitionRetrieval::GetSurveyDefinition(std::string& definition,
                                                   host::ProjectDatabase& project,
                                                   host::BrowserItem& item, host::Log& log) {
   return Retrieve(kSurvey, definition, project, item, log);
 }
 
-bool DefinitionRetrievalImpl::GetDataFilterDefinition(std::string& definition,
+bool ProjectDefinitionRetrieval::GetDataFilterDefinition(std::string& definition,
                                                       host::ProjectDatabase& project,
                                                       host::BrowserItem& item, host::Log& log) {
   return Retrieve(kDataFilter, definition, project, item, log);
 }
 
-bool DefinitionRetrievalImpl::GetModelDefinitionDefinition(std::string& definition,
+bool ProjectDefinitionRetrieval::GetModelDefinitionDefinition(std::string& definition,
                                                            host::ProjectDatabase& project,
                                                            host::BrowserItem& item,
                                                            host::Log& log) {

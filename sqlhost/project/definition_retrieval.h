@@ -7,11 +7,11 @@
 
 #include <string>
 
-#include "host/utilities.h"
+#include "pramble/host/utilities.h"
 
 namespace pramble::sqlhost {
 
-class DefinitionRetrievalImpl : public host::DefinitionRetrieval {
+class ProjectDefinitionRetrieval : public host::DefinitionRetrieval {
  public:
   // Each answers True with the text in `definition`, or logs a level-2
   // message naming the item and what is missing and answers False.

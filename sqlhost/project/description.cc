@@ -1,4 +1,4 @@
-#include "host/project/description.h"
+#include "sqlhost/project/description.h"
 
 #include <fcntl.h>  // AT_FDCWD
 #include <sqlite3.h>
@@ -16,15 +16,15 @@
 #include <sstream>
 #include <system_error>
 
-#include "host/dao/sqlite_quote.h"
-#include "host/errors.h"
-#include "host/project/csv_reader.h"
-#include "host/project/definition_reader.h"
-#include "host/project/layers.h"
-#include "host/project/schema.h"
-#include "host/project/statement.h"
-#include "host/util/units.h"
-#include "host/value.h"
+#include "sqlhost/dao/sqlite_quote.h"
+#include "pramble/host/errors.h"
+#include "sqlhost/project/csv_reader.h"
+#include "sqlhost/project/definition_reader.h"
+#include "sqlhost/project/layers.h"
+#include "sqlhost/project/schema.h"
+#include "sqlhost/project/statement.h"
+#include "sqlhost/util/units.h"
+#include "pramble/host/value.h"
 
 namespace pramble::sqlhost {
 namespace fs = std::filesystem;

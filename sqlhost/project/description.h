@@ -12,7 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "host/project/project_error.h"
+#include "sqlhost/project/project_error.h"
 
 namespace pramble::sqlhost {
 

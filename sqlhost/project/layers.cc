@@ -1,9 +1,9 @@
-#include "host/project/layers.h"
+#include "sqlhost/project/layers.h"
 
 #include <charconv>
 
-#include "host/errors.h"
-#include "host/value.h"
+#include "pramble/host/errors.h"
+#include "pramble/host/value.h"
 
 namespace pramble::sqlhost {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/project_database.h"
+#include "pramble/host/project_database.h"
 
 namespace pramble::sqlhost {
 

@@ -1,14 +1,14 @@
-#include "host/project/project.h"
+#include "sqlhost/project/project.h"
 
 #include <cctype>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
 
-#include "host/errors.h"
-#include "host/project/schema.h"
-#include "host/project/statement.h"
-#include "host/value.h"
+#include "pramble/host/errors.h"
+#include "sqlhost/project/schema.h"
+#include "sqlhost/project/statement.h"
+#include "pramble/host/value.h"
 
 namespace pramble::sqlhost {
 namespace fs = std::filesystem;

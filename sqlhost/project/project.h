@@ -24,10 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "host/dao/sqlite_database.h"
-#include "host/project/layers.h"
-#include "host/project/project_error.h"
-#include "host/project_database.h"
+#include "sqlhost/dao/sqlite_database.h"
+#include "sqlhost/project/layers.h"
+#include "sqlhost/project/project_error.h"
+#include "pramble/host/project_database.h"
 
 namespace pramble::sqlhost {
 

@@ -1,9 +1,9 @@
-#include "host/project/schema.h"
+#include "sqlhost/project/schema.h"
 
 #include <cctype>
 
-#include "host/dao/sqlite_quote.h"
-#include "host/project/statement.h"
+#include "sqlhost/dao/sqlite_quote.h"
+#include "sqlhost/project/statement.h"
 
 namespace pramble::sqlhost {
 namespace {

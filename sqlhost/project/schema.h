@@ -23,7 +23,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/value.h"
+#include "pramble/host/value.h"
 
 struct sqlite3;
 

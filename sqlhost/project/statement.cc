@@ -1,8 +1,8 @@
-#include "host/project/statement.h"
+#include "sqlhost/project/statement.h"
 
 #include <sqlite3.h>
 
-#include "host/errors.h"
+#include "pramble/host/errors.h"
 
 namespace pramble::sqlhost::projectdb {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/value.h"
+#include "pramble/host/value.h"
 
 struct sqlite3;
 struct sqlite3_stmt;

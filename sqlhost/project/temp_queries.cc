@@ -1,16 +1,16 @@
-#include "host/project/temp_queries.h"
+#include "sqlhost/project/temp_queries.h"
 
 #include <map>
 #include <memory>
 #include <vector>
 
-#include "host/errors.h"
-#include "host/jet/jet_sql.h"
-#include "host/project/definition_reader.h"
-#include "host/project/layers.h"
-#include "host/project/schema.h"
-#include "host/util/units.h"
-#include "host/value.h"
+#include "pramble/host/errors.h"
+#include "sqlhost/jet/jet_sql.h"
+#include "sqlhost/project/definition_reader.h"
+#include "sqlhost/project/layers.h"
+#include "sqlhost/project/schema.h"
+#include "sqlhost/util/units.h"
+#include "pramble/host/value.h"
 
 namespace pramble::sqlhost {
 namespace {
@@ -85,7 +85,7 @@ bool IsNumberWithUnits(const host::LayerField& field, const std::string& where, 
 }  // namespace
 
 // ---------------------------------------------------------------------------
-bool TempQueriesImpl::GetObsLayerName(std::string& obs_layer_name,
+bool SqliteTempQueries::GetObsLayerName(std::string& obs_layer_name,
                                       const std::string& survey_definition,
                                       host::LayerCollection& layers, host::Log& log) {
   const auto* list = dynamic_cast<const ProjectLayers*>(&layers);
@@ -103,7 +103,7 @@ bool TempQueriesImpl::GetObsLayerName(std::string& obs_layer_name,
   return false;
 }
 
-bool TempQueriesImpl::MakeLayerQueries(host::ProjectDatabase& project, std::int32_t id,
+bool SqliteTempQueries::MakeLayerQueries(host::ProjectDatabase& project, std::int32_t id,
                                        const std::string& obs_layer_name,
                                        const std::string& data_filter_definition, host::Log& log) {
   host::dao::Database& data = project.DataDatabase();
@@ -189,7 +189,7 @@ bool TempQueriesImpl::MakeLayerQueries(host::ProjectDatabase& project, std::int3
   return true;
 }
 
-bool TempQueriesImpl::MakeTempQuery(const std::string& suffix, const std::string& jet_sql,
+bool SqliteTempQueries::MakeTempQuery(const std::string& suffix, const std::string& jet_sql,
                                     std::int32_t id, host::dao::Database& data_database,
                                     host::Log& log, bool flag) {
   const std::string name = GetTempQueryName(suffix, id);
@@ -204,11 +204,11 @@ bool TempQueriesImpl::MakeTempQuery(const std::string& suffix, const std::string
   }
 }
 
-std::string TempQueriesImpl::GetTempQueryName(const std::string& suffix_or_layer, std::int32_t id) {
+std::string SqliteTempQueries::GetTempQueryName(const std::string& suffix_or_layer, std::int32_t id) {
   return TempQueryName(suffix_or_layer, id);
 }
 
-bool TempQueriesImpl::DeleteTempQueries(std::int32_t id, host::dao::Database& data_database) {
+bool SqliteTempQueries::DeleteTempQueries(std::int32_t id, host::dao::Database& data_database) {
   try {
     std::vector<std::string> names;
     for (const auto& n : data_database.QueryDefNames()) {
@@ -234,14 +234,14 @@ bool TempQueriesImpl::DeleteTempQueries(std::int32_t id, host::dao::Database& da
 }
 
 // ---------------------------------------------------------------------------
-bool TempQueriesImpl::GetAreaFilterText(std::string& area_filter_text,
+bool SqliteTempQueries::GetAreaFilterText(std::string& area_filter_text,
                                         const std::string& data_filter_definition, host::Log& log) {
   const host::Command c = reader_.GetCommand(data_filter_definition, "Units");
   area_filter_text = c.found ? LastOption(c, "Area").value_or("") : "";
   return true;
 }
 
-bool TempQueriesImpl::GetAreaSource(std::string& area_field, std::string& area_layer,
+bool SqliteTempQueries::GetAreaSource(std::string& area_field, std::string& area_layer,
                                     double& area_factor, std::string& area_units,
                                     host::ProjectDatabase& project,
                                     const std::string& survey_definition,
@@ -302,7 +302,7 @@ bool TempQueriesImpl::GetAreaSource(std::string& area_field, std::string& area_l
   return true;
 }
 
-bool TempQueriesImpl::GetEffortSource(std::string& effort_field, std::string& effort_layer,
+bool SqliteTempQueries::GetEffortSource(std::string& effort_field, std::string& effort_layer,
                                       std::string& effort_units, host::ProjectDatabase& project,
                                       const std::string& survey_definition,
                                       const std::string& start_layer, std::int32_t smp_layer_type,
@@ -348,7 +348,7 @@ bool TempQueriesImpl::GetEffortSource(std::string& effort_field, std::string& ef
   return true;
 }
 
-std::string TempQueriesImpl::GetLayerTypeName(std::int32_t layer_type) {
+std::string SqliteTempQueries::GetLayerTypeName(std::int32_t layer_type) {
   if (layer_type == 1) return "Global";
   if (layer_type == 10) return "Stratum";
   if (layer_type > 10 && layer_type <= 15) return "Substratum" + std::to_string(layer_type - 10);

@@ -19,14 +19,14 @@
 #include <cstdint>
 #include <string>
 
-#include "host/utilities.h"
+#include "pramble/host/utilities.h"
 
 namespace pramble::sqlhost {
 
-class TempQueriesImpl : public host::TempQueries, public host::LayerTypeNames {
+class SqliteTempQueries : public host::TempQueries, public host::LayerTypeNames {
  public:
   // `reader` reads the definitions; it must outlive this object.
-  explicit TempQueriesImpl(host::DefinitionReader& reader) : reader_(reader) {}
+  explicit SqliteTempQueries(host::DefinitionReader& reader) : reader_(reader) {}
 
   bool GetObsLayerName(std::string& obs_layer_name, const std::string& survey_definition,
                        host::LayerCollection& layers, host::Log& log) override;

@@ -1,4 +1,4 @@
-#include "host/runner/event_loop.h"
+#include "sqlhost/runner/event_loop.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -10,7 +10,7 @@
 #include <system_error>
 #include <vector>
 
-#include "host/errors.h"
+#include "pramble/host/errors.h"
 
 namespace pramble::sqlhost {
 namespace {

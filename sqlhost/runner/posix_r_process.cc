@@ -1,4 +1,4 @@
-#include "host/runner/r_process.h"
+#include "sqlhost/runner/posix_r_process.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -14,14 +14,14 @@
 #include <mutex>
 #include <system_error>
 
-#include "host/errors.h"
-#include "host/value.h"
+#include "pramble/host/errors.h"
+#include "pramble/host/value.h"
 
 extern char** environ;
 
 namespace pramble::sqlhost {
 
-struct RProcessImpl::State {
+struct PosixRProcess::State {
   std::mutex mutex;
   pid_t pid = -1;               // R's process ID and process group
   bool exited = false;          // R has ended; set before it is reaped
@@ -212,9 +212,9 @@ std::string ShellCommandLine(const std::vector<std::string>& args) {
   return line;
 }
 
-RProcessImpl::RProcessImpl(EventLoop& loop) : loop_(loop), state_(std::make_shared<State>()) {}
+PosixRProcess::PosixRProcess(EventLoop& loop) : loop_(loop), state_(std::make_shared<State>()) {}
 
-RProcessImpl::~RProcessImpl() {
+PosixRProcess::~PosixRProcess() {
   {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->alive = false;
@@ -223,12 +223,12 @@ RProcessImpl::~RProcessImpl() {
   if (waiter_.joinable()) waiter_.join();
 }
 
-pid_t RProcessImpl::ProcessGroup() const {
+pid_t PosixRProcess::ProcessGroup() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   return state_->pid;
 }
 
-std::string RProcessImpl::GetEnginePath(host::ProjectDatabase& project) {
+std::string PosixRProcess::GetEnginePath(host::ProjectDatabase& project) {
   error_message_.clear();
   std::string configured;
   try {
@@ -260,12 +260,12 @@ std::string RProcessImpl::GetEnginePath(host::ProjectDatabase& project) {
   return path;
 }
 
-void RProcessImpl::PostStartFailure(const std::string& message) {
+void PosixRProcess::PostStartFailure(const std::string& message) {
   Outcome outcome{6, "R could not be started: " + message};
   loop_.Post([state = state_, runner = this, outcome] { Deliver(state, runner, outcome); });
 }
 
-void RProcessImpl::Deliver(const std::shared_ptr<State>& state, RProcessImpl* runner,
+void PosixRProcess::Deliver(const std::shared_ptr<State>& state, PosixRProcess* runner,
                            const Outcome& outcome) {
   bool stopped;
   {
@@ -282,7 +282,7 @@ void RProcessImpl::Deliver(const std::shared_ptr<State>& state, RProcessImpl* ru
   if (handler) handler(status);
 }
 
-void RProcessImpl::Run(const std::string& engine_path, const std::string& folder,
+void PosixRProcess::Run(const std::string& engine_path, const std::string& folder,
                        const std::string& command_file, const std::string& log_file) {
   if (run_called_)
     throw host::HostError(5, "Invalid procedure call: Run was called twice on one R process runner");
@@ -429,7 +429,7 @@ void RProcessImpl::Run(const std::string& engine_path, const std::string& folder
   });
 }
 
-void RProcessImpl::StopRun() {
+void PosixRProcess::StopRun() {
   pid_t pid;
   {
     std::lock_guard<std::mutex> lock(state_->mutex);

@@ -27,18 +27,18 @@
 #include <thread>
 #include <vector>
 
-#include "host/project_database.h"
-#include "host/r_process.h"
-#include "host/runner/event_loop.h"
+#include "pramble/host/project_database.h"
+#include "pramble/host/r_process.h"
+#include "sqlhost/runner/event_loop.h"
 
 namespace pramble::sqlhost {
 
-class RProcessImpl : public host::RProcess {
+class PosixRProcess : public host::RProcess {
  public:
-  explicit RProcessImpl(EventLoop& loop);
-  ~RProcessImpl() override;
-  RProcessImpl(const RProcessImpl&) = delete;
-  RProcessImpl& operator=(const RProcessImpl&) = delete;
+  explicit PosixRProcess(EventLoop& loop);
+  ~PosixRProcess() override;
+  PosixRProcess(const PosixRProcess&) = delete;
+  PosixRProcess& operator=(const PosixRProcess&) = delete;
 
   // The setting "R"/"EnginePath" when it is set (a path, or a name looked up
   // on the PATH), else "R" looked up on the PATH; the answer is a path. ""
@@ -78,7 +78,7 @@ class RProcessImpl : public host::RProcess {
     std::string message;
   };
 
-  static void Deliver(const std::shared_ptr<State>& state, RProcessImpl* runner,
+  static void Deliver(const std::shared_ptr<State>& state, PosixRProcess* runner,
                       const Outcome& outcome);
   void PostStartFailure(const std::string& message);
 

@@ -15,15 +15,15 @@
 
 #include <memory>
 
-#include "host/project/definition_reader.h"
-#include "host/project/definition_retrieval.h"
-#include "host/project/temp_queries.h"
-#include "host/runner/event_loop.h"
-#include "host/services.h"
-#include "host/util/engine_utilities.h"
-#include "host/util/file_system.h"
-#include "host/util/results_utilities.h"
-#include "host/util/string_utilities.h"
+#include "sqlhost/project/definition_reader.h"
+#include "sqlhost/project/definition_retrieval.h"
+#include "sqlhost/project/temp_queries.h"
+#include "sqlhost/runner/event_loop.h"
+#include "pramble/host/services.h"
+#include "sqlhost/util/engine_utilities.h"
+#include "sqlhost/util/file_system.h"
+#include "sqlhost/util/results_utilities.h"
+#include "sqlhost/util/string_utilities.h"
 
 namespace pramble::sqlhost {
 
@@ -41,22 +41,22 @@ class DefaultServices : public host::Services {
   host::FileSystem& Files() override { return files_; }
   host::EngineUtilities& Engine() override { return engine_; }
   host::ResultsUtilities& Results() override { return results_; }
-  // A new LogImpl.
+  // A new TextLog.
   std::unique_ptr<host::Log> NewLog() override;
-  // A new RProcessImpl on the services' loop.
+  // A new PosixRProcess on the services' loop.
   std::unique_ptr<host::RProcess> NewRProcess() override;
 
   EventLoop& loop() { return loop_; }
 
  private:
   EventLoop& loop_;
-  DefinitionRetrievalImpl definitions_;
-  DefinitionReaderImpl reader_;
-  TempQueriesImpl queries_;
-  StringUtilitiesImpl strings_;
-  FileSystemImpl files_;
-  EngineUtilitiesImpl engine_;
-  ResultsUtilitiesImpl results_;
+  ProjectDefinitionRetrieval definitions_;
+  TextDefinitionReader reader_;
+  SqliteTempQueries queries_;
+  RJetStringUtilities strings_;
+  PosixFileSystem files_;
+  QuoxEngineUtilities engine_;
+  SqliteResultsUtilities results_;
 };
 
 }  // namespace pramble::sqlhost

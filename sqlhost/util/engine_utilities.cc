@@ -1,15 +1,15 @@
-#include "host/util/engine_utilities.h"
+#include "sqlhost/util/engine_utilities.h"
 
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <optional>
 
-#include "host/errors.h"
-#include "host/util/number_text.h"
-#include "host/util/string_utilities.h"
-#include "host/util/units.h"
-#include "host/value.h"
+#include "pramble/host/errors.h"
+#include "sqlhost/util/number_text.h"
+#include "sqlhost/util/string_utilities.h"
+#include "sqlhost/util/units.h"
+#include "pramble/host/value.h"
 
 #ifndef PRAMBLE_QUOX_ARCHIVE
 #define PRAMBLE_QUOX_ARCHIVE ""
@@ -51,7 +51,7 @@ std::string BaseName(const std::string& path) {
 
 }  // namespace
 
-std::string EngineUtilitiesImpl::GetEngineLibrary(const std::string& engine,
+std::string QuoxEngineUtilities::GetEngineLibrary(const std::string& engine,
                                                   host::ProjectDatabase& project, host::Log& log,
                                                   bool full_path) {
   if (!IsQuox(engine)) {
@@ -63,7 +63,7 @@ std::string EngineUtilitiesImpl::GetEngineLibrary(const std::string& engine,
                                         PRAMBLE_QUOX_ARCHIVE));
 }
 
-std::string EngineUtilitiesImpl::GetSupportFunctionsFile(const std::string& engine,
+std::string QuoxEngineUtilities::GetSupportFunctionsFile(const std::string& engine,
                                                          host::ProjectDatabase& project,
                                                          host::Log& log, bool full_path) {
   if (!IsQuox(engine)) {
@@ -83,7 +83,7 @@ std::string EngineUtilitiesImpl::GetSupportFunctionsFile(const std::string& engi
   return full_path ? RQuotablePath(path) : BaseName(path);
 }
 
-bool EngineUtilitiesImpl::GetPlotSettings(host::PlotSettings& settings,
+bool QuoxEngineUtilities::GetPlotSettings(host::PlotSettings& settings,
                                           host::ProjectDatabase& project, host::Log& log) {
   settings = {"png", "600", "600", "12", "75", "2", "1", "1", "1"};
   struct Entry {
@@ -111,7 +111,7 @@ bool EngineUtilitiesImpl::GetPlotSettings(host::PlotSettings& settings,
   return true;
 }
 
-bool EngineUtilitiesImpl::GetConvertUnits(std::string& factor_text,
+bool QuoxEngineUtilities::GetConvertUnits(std::string& factor_text,
                                           const std::string& distance_units,
                                           const std::string& effort_units,
                                           const std::string& area_units,

@@ -8,11 +8,11 @@
 
 #include <string>
 
-#include "host/utilities.h"
+#include "pramble/host/utilities.h"
 
 namespace pramble::sqlhost {
 
-class EngineUtilitiesImpl : public host::EngineUtilities {
+class QuoxEngineUtilities : public host::EngineUtilities {
  public:
   // For engine "Quox" (any case): full_path False gives "quox"; True gives
   // the package archive, in the form that R reads between single quotes: the

@@ -1,4 +1,4 @@
-#include "host/util/file_system.h"
+#include "sqlhost/util/file_system.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,7 +11,7 @@
 #include <random>
 #include <system_error>
 
-#include "host/errors.h"
+#include "pramble/host/errors.h"
 
 namespace pramble::sqlhost {
 namespace {
@@ -209,7 +209,7 @@ class PosixLineReader : public host::LineReader {
 
 }  // namespace
 
-std::string FileSystemImpl::GetTempFolderName() {
+std::string PosixFileSystem::GetTempFolderName() {
   const char* env = std::getenv("TMPDIR");
   std::string base = env != nullptr && *env != '\0' ? env : "/tmp";
   while (base.size() > 1 && base.back() == '/') base.pop_back();
@@ -229,11 +229,11 @@ std::string FileSystemImpl::GetTempFolderName() {
   return "";
 }
 
-bool FileSystemImpl::CreateFolder(const std::string& folder) {
+bool PosixFileSystem::CreateFolder(const std::string& folder) {
   return !folder.empty() && ::mkdir(folder.c_str(), S_IRWXU) == 0;
 }
 
-std::string FileSystemImpl::GetDisplayPath(const std::string& folder, const std::string& base) {
+std::string PosixFileSystem::GetDisplayPath(const std::string& folder, const std::string& base) {
   std::string root = base;
   while (root.size() > 1 && root.back() == '/') root.pop_back();
   if (root.empty()) return folder;
@@ -244,7 +244,7 @@ std::string FileSystemImpl::GetDisplayPath(const std::string& folder, const std:
   return folder;
 }
 
-bool FileSystemImpl::WriteTextFile(const std::string& file, const std::string& text) {
+bool PosixFileSystem::WriteTextFile(const std::string& file, const std::string& text) {
   const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   const bool written = WriteAll(fd, text.data(), text.size());
@@ -252,7 +252,7 @@ bool FileSystemImpl::WriteTextFile(const std::string& file, const std::string& t
   return written && closed;
 }
 
-bool FileSystemImpl::ReadTextFile(const std::string& file, std::string& text) {
+bool PosixFileSystem::ReadTextFile(const std::string& file, std::string& text) {
   text.clear();
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -275,25 +275,25 @@ bool FileSystemImpl::ReadTextFile(const std::string& file, std::string& text) {
   return true;
 }
 
-bool FileSystemImpl::DeleteFolder(const std::string& folder, bool force) {
+bool PosixFileSystem::DeleteFolder(const std::string& folder, bool force) {
   struct stat st;
   if (folder.empty() || ::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
   return RemoveTree(AT_FDCWD, folder.c_str(), force);
 }
 
-std::unique_ptr<host::WritableFile> FileSystemImpl::NewWritableFile(const std::string& file) {
+std::unique_ptr<host::WritableFile> PosixFileSystem::NewWritableFile(const std::string& file) {
   const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) throw FileError("open file for writing", file, errno);
   return std::make_unique<PosixWritableFile>(fd, file);
 }
 
-std::unique_ptr<host::LineReader> FileSystemImpl::NewLineReader(const std::string& file) {
+std::unique_ptr<host::LineReader> PosixFileSystem::NewLineReader(const std::string& file) {
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw FileError("open file for reading", file, errno);
   return std::make_unique<PosixLineReader>(fd, file);
 }
 
-std::vector<std::string> FileSystemImpl::ListFiles(const std::string& folder) {
+std::vector<std::string> PosixFileSystem::ListFiles(const std::string& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) throw FileError("list folder", folder, errno);
   DIR* dir = ::fdopendir(fd);
@@ -317,7 +317,7 @@ std::vector<std::string> FileSystemImpl::ListFiles(const std::string& folder) {
   return names;
 }
 
-void FileSystemImpl::DeleteFile(const std::string& file) {
+void PosixFileSystem::DeleteFile(const std::string& file) {
   if (::unlink(file.c_str()) != 0) throw FileError("delete file", file, errno);
 }
 

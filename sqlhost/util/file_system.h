@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "host/utilities.h"
+#include "pramble/host/utilities.h"
 
 namespace pramble::sqlhost {
 
-class FileSystemImpl : public host::FileSystem {
+class PosixFileSystem : public host::FileSystem {
  public:
   // "<TMPDIR or /tmp>/pramble-<16 random hex digits>", a name that does not
   // exist yet; "" when the temporary area is missing or not writable.

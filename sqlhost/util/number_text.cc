@@ -1,4 +1,4 @@
-#include "host/util/number_text.h"
+#include "sqlhost/util/number_text.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "host/util/results_utilities.h"
+#include "sqlhost/util/results_utilities.h"
 
 #include <zlib.h>
 
@@ -6,8 +6,8 @@
 #include <cstring>
 #include <optional>
 
-#include "host/errors.h"
-#include "host/value.h"
+#include "pramble/host/errors.h"
+#include "pramble/host/value.h"
 
 namespace pramble::sqlhost {
 namespace {
@@ -118,7 +118,7 @@ host::Value DefaultValueOf(const std::string& expression) {
 
 }  // namespace
 
-std::string ResultsUtilitiesImpl::GetEngineStatusText(std::int32_t engine_status) {
+std::string SqliteResultsUtilities::GetEngineStatusText(std::int32_t engine_status) {
   switch (engine_status) {
     case 0: return "Stopped";
     case 1: return "Finished";
@@ -131,7 +131,7 @@ std::string ResultsUtilitiesImpl::GetEngineStatusText(std::int32_t engine_status
   }
 }
 
-std::string ResultsUtilitiesImpl::CompressText(const std::string& text) {
+std::string SqliteResultsUtilities::CompressText(const std::string& text) {
   uLongf size = compressBound(static_cast<uLong>(text.size()));
   std::string stream(size, '\0');
   const int rc = compress2(reinterpret_cast<Bytef*>(stream.data()), &size,
@@ -144,7 +144,7 @@ std::string ResultsUtilitiesImpl::CompressText(const std::string& text) {
   return kCompressedTextMarker + Base64Encode(stream);
 }
 
-void ResultsUtilitiesImpl::AddLongField(host::dao::TableDef& table, const std::string& name,
+void SqliteResultsUtilities::AddLongField(host::dao::TableDef& table, const std::string& name,
                                         std::int32_t /*attributes*/, bool required) {
   host::dao::FieldDef field;
   field.name = name;
@@ -153,7 +153,7 @@ void ResultsUtilitiesImpl::AddLongField(host::dao::TableDef& table, const std::s
   table.AppendField(field);
 }
 
-void ResultsUtilitiesImpl::AddMemoField(host::dao::TableDef& table, const std::string& name,
+void SqliteResultsUtilities::AddMemoField(host::dao::TableDef& table, const std::string& name,
                                         const std::string& default_value,
                                         bool allow_zero_length) {
   host::dao::FieldDef field;
@@ -164,7 +164,7 @@ void ResultsUtilitiesImpl::AddMemoField(host::dao::TableDef& table, const std::s
   table.AppendField(field);
 }
 
-void ResultsUtilitiesImpl::AddPrimaryKey(host::dao::TableDef& table, const std::string& field_name,
+void SqliteResultsUtilities::AddPrimaryKey(host::dao::TableDef& table, const std::string& field_name,
                                          const std::string& second_field,
                                          const std::string& third_field) {
   std::vector<std::string> fields{field_name};

@@ -12,11 +12,11 @@
 
 #include <string>
 
-#include "host/utilities.h"
+#include "pramble/host/utilities.h"
 
 namespace pramble::sqlhost {
 
-class ResultsUtilitiesImpl : public host::ResultsUtilities {
+class SqliteResultsUtilities : public host::ResultsUtilities {
  public:
   // "Stopped", "Finished", "Finished with warnings", "R reported an error",
   // "R ended abnormally", "R was killed", "R could not be started" for 0 to

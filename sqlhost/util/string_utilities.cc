@@ -1,4 +1,4 @@
-#include "host/util/string_utilities.h"
+#include "sqlhost/util/string_utilities.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "host/errors.h"
-#include "host/util/number_text.h"
-#include "host/value.h"
+#include "pramble/host/errors.h"
+#include "sqlhost/util/number_text.h"
+#include "pramble/host/value.h"
 
 namespace pramble::sqlhost {
 namespace {
@@ -97,7 +97,7 @@ bool IsPlainIdentifier(const std::string& name) {
 
 }  // namespace
 
-std::string StringUtilitiesImpl::MakeColumnName(const std::string& name, bool for_sql,
+std::string RJetStringUtilities::MakeColumnName(const std::string& name, bool for_sql,
                                                 bool reserved) {
   std::string column = RColumnName(name);
   if (!for_sql) return column;
@@ -105,16 +105,16 @@ std::string StringUtilitiesImpl::MakeColumnName(const std::string& name, bool fo
   return "[" + column + "]";
 }
 
-std::string StringUtilitiesImpl::FormatSqlNumber(const std::string& number_text) {
+std::string RJetStringUtilities::FormatSqlNumber(const std::string& number_text) {
   if (!host::IsNumeric(number_text))
     throw host::HostError(host::kErrTypeMismatch,
                           "Type mismatch: '" + number_text + "' is not a number");
   return ShortestNumberText(host::ParseNumber(number_text));
 }
 
-std::string StringUtilitiesImpl::RPath(const std::string& path) { return RQuotablePath(path); }
+std::string RJetStringUtilities::RPath(const std::string& path) { return RQuotablePath(path); }
 
-std::string StringUtilitiesImpl::NumericText(const std::string& text) {
+std::string RJetStringUtilities::NumericText(const std::string& text) {
   const char* kBlanks = " \t\r\n";
   const auto begin = text.find_first_not_of(kBlanks);
   if (begin == std::string::npos) return "";

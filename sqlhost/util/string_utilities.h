@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "host/utilities.h"
+#include "pramble/host/utilities.h"
 
 namespace pramble::sqlhost {
 
-class StringUtilitiesImpl : public host::StringUtilities {
+class RJetStringUtilities : public host::StringUtilities {
  public:
   // for_sql False: a syntactically valid R name that the data file header and
   // R's read.table keep unchanged: R's make.names rules with every "_" turned
@@ -37,7 +37,7 @@ class StringUtilitiesImpl : public host::StringUtilities {
   std::string NumericText(const std::string& text) override;
 };
 
-// The R string-literal form of a path, as StringUtilitiesImpl::RPath gives it.
+// The R string-literal form of a path, as RJetStringUtilities::RPath gives it.
 std::string RQuotablePath(const std::string& path);
 
 // Of `names`, the one nearest to `word` for a "did you mean" hint: the

@@ -1,10 +1,10 @@
-#include "host/util/log.h"
+#include "sqlhost/util/text_log.h"
 
 #include <algorithm>
 #include <ctime>
 #include <exception>
 
-#include "host/errors.h"
+#include "pramble/host/errors.h"
 
 namespace pramble::sqlhost {
 namespace {
@@ -36,7 +36,7 @@ std::string LocalTimeText() {
 
 }  // namespace
 
-void LogImpl::Add(const std::string& message, std::int32_t level) {
+void TextLog::Add(const std::string& message, std::int32_t level) {
   level = std::clamp<std::int32_t>(level, 0, 3);
   if (time_stamp_) contents_ += LocalTimeText();
   switch (level) {

@@ -12,11 +12,11 @@
 #include <cstdint>
 #include <string>
 
-#include "host/log.h"
+#include "pramble/host/log.h"
 
 namespace pramble::sqlhost {
 
-class LogImpl : public host::Log {
+class TextLog : public host::Log {
  public:
   // Level 3: `message` is the failing procedure's error source; when an
   // exception is being handled (the caller is in a catch block), its number

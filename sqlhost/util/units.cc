@@ -1,8 +1,8 @@
-#include "host/util/units.h"
+#include "sqlhost/util/units.h"
 
 #include <iterator>
 
-#include "host/value.h"
+#include "pramble/host/value.h"
 
 namespace pramble::sqlhost {
 namespace {

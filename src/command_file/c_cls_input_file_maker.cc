@@ -7,8 +7,8 @@
 #include "command_file/c_cls_input_file_maker_impl.h"
 #include "errors/c_mod_error_handling.h"
 #include "errors/c_mod_global.h"
-#include "host/errors.h"
-#include "host/services.h"
+#include "pramble/host/errors.h"
+#include "pramble/host/services.h"
 #include "pramble/input_file_maker.h"
 
 namespace pramble {

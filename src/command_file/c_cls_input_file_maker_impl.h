@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "host/project_database.h"
-#include "host/string_builder.h"
-#include "host/utilities.h"
-#include "host/value.h"
+#include "pramble/host/project_database.h"
+#include "pramble/host/string_builder.h"
+#include "pramble/host/utilities.h"
+#include "pramble/host/value.h"
 #include "pramble/input_file_maker.h"
 
 namespace pramble {

@@ -12,11 +12,11 @@
 #include <string>
 
 #include "data_files/c_cls_data_file_maker.h"
-#include "host/dao.h"
-#include "host/errors.h"
-#include "host/keyed_collection.h"
-#include "host/project_database.h"
-#include "host/services.h"
+#include "pramble/host/dao.h"
+#include "pramble/host/errors.h"
+#include "pramble/host/keyed_collection.h"
+#include "pramble/host/project_database.h"
+#include "pramble/host/services.h"
 
 namespace pramble {
 

@@ -10,7 +10,7 @@
 #include "data_files/data_file_maker_impl.h"
 #include "errors/c_mod_error_handling.h"
 #include "errors/c_mod_global.h"
-#include "host/value.h"
+#include "pramble/host/value.h"
 
 namespace pramble {
 namespace {

@@ -7,11 +7,11 @@
 #include "database_interface/c_cls_database_interface.h"
 #include "errors/c_mod_error_handling.h"
 #include "errors/c_mod_global.h"
-#include "host/dao.h"
-#include "host/errors.h"
-#include "host/project_database.h"
-#include "host/services.h"
-#include "host/value.h"
+#include "pramble/host/dao.h"
+#include "pramble/host/errors.h"
+#include "pramble/host/project_database.h"
+#include "pramble/host/services.h"
+#include "pramble/host/value.h"
 #include "pramble/input_file_maker.h"
 
 namespace pramble {

@@ -7,8 +7,8 @@
 #include "database_interface/c_cls_database_interface.h"
 #include "errors/c_mod_error_handling.h"
 #include "errors/c_mod_global.h"
-#include "host/services.h"
-#include "host/value.h"
+#include "pramble/host/services.h"
+#include "pramble/host/value.h"
 
 namespace pramble {
 namespace {

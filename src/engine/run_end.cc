@@ -5,11 +5,11 @@
 #include "database_interface/c_cls_database_interface.h"
 #include "errors/c_mod_error_handling.h"
 #include "errors/c_mod_global.h"
-#include "host/errors.h"
-#include "host/project_database.h"
-#include "host/r_process.h"
-#include "host/services.h"
-#include "host/value.h"
+#include "pramble/host/errors.h"
+#include "pramble/host/project_database.h"
+#include "pramble/host/r_process.h"
+#include "pramble/host/services.h"
+#include "pramble/host/value.h"
 #include "pramble/quox_n_engine_interface.h"
 
 namespace pramble {

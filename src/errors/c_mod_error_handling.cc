@@ -4,7 +4,7 @@
 #include <new>
 
 #include "errors/c_mod_global.h"
-#include "host/errors.h"
+#include "pramble/host/errors.h"
 #include "pramble/component_error.h"
 #include "resources/string_table.h"
 

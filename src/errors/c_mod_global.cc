@@ -1,6 +1,6 @@
 #include "errors/c_mod_global.h"
 
-#include "host/errors.h"
+#include "pramble/host/errors.h"
 
 namespace pramble {
 

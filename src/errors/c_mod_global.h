@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "host/log.h"
+#include "pramble/host/log.h"
 
 namespace pramble {
 

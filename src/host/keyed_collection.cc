@@ -1,7 +1,7 @@
-#include "host/keyed_collection.h"
+#include "pramble/host/keyed_collection.h"
 
-#include "host/errors.h"
-#include "host/value.h"
+#include "pramble/host/errors.h"
+#include "pramble/host/value.h"
 
 namespace pramble::host {
 

@@ -1,6 +1,6 @@
-#include "host/services.h"
+#include "pramble/host/services.h"
 
-#include "host/errors.h"
+#include "pramble/host/errors.h"
 
 namespace pramble::host {
 namespace {

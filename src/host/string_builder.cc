@@ -1,6 +1,6 @@
-#include "host/string_builder.h"
+#include "pramble/host/string_builder.h"
 
-#include "host/errors.h"
+#include "pramble/host/errors.h"
 
 namespace pramble::host {
 

@@ -1,4 +1,4 @@
-#include "host/value.h"
+#include "pramble/host/value.h"
 
 #include <charconv>
 #include <cctype>
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "host/errors.h"
+#include "pramble/host/errors.h"
 
 namespace pramble::host {
 namespace {

@@ -11,12 +11,12 @@
 #include <tuple>
 #include <vector>
 
-#include "host/dao.h"
-#include "host/demo/demo_project.h"
-#include "host/demo/survey_simulator.h"
-#include "host/project/description.h"
-#include "host/project/project.h"
-#include "host/value.h"
+#include "pramble/host/dao.h"
+#include "sqlhost/demo/demo_project.h"
+#include "sqlhost/demo/survey_simulator.h"
+#include "sqlhost/project/description.h"
+#include "sqlhost/project/project.h"
+#include "pramble/host/value.h"
 #include "support/test_project.h"
 
 namespace pramble::demo {

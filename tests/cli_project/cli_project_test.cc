@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
-#include "host/project/project.h"
+#include "sqlhost/project/project.h"
 #include "support/cli_process.h"
 #include "support/test_project.h"
 

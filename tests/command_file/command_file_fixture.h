@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "errors/c_mod_global.h"
-#include "host/project/project.h"
-#include "host/services.h"
-#include "host/value.h"
+#include "sqlhost/project/project.h"
+#include "pramble/host/services.h"
+#include "pramble/host/value.h"
 #include "pramble/input_file_maker.h"
 #include "support/test_project.h"
 

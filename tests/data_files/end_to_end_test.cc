@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "data_files/harness.h"
-#include "host/util/string_utilities.h"
+#include "sqlhost/util/string_utilities.h"
 
 namespace pramble::testing {
 namespace {

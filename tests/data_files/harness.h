@@ -18,11 +18,11 @@
 
 #include "data_files/c_cls_data_file_maker.h"
 #include "errors/c_mod_global.h"
-#include "host/errors.h"
-#include "host/project/project.h"
-#include "host/services.h"
-#include "host/services/default_services.h"
-#include "host/value.h"
+#include "pramble/host/errors.h"
+#include "sqlhost/project/project.h"
+#include "pramble/host/services.h"
+#include "sqlhost/services/default_services.h"
+#include "pramble/host/value.h"
 #include "support/forwarding_file_system.h"
 #include "support/test_project.h"
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "database_interface/database_interface_fixture.h"
-#include "host/util/results_utilities.h"
+#include "sqlhost/util/results_utilities.h"
 #include "support/child_lock.h"
 
 namespace pramble::testing {

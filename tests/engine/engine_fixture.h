@@ -13,11 +13,11 @@
 
 #include "engine/engine_harness.h"
 #include "errors/c_mod_global.h"
-#include "host/dao.h"
-#include "host/project/project.h"
-#include "host/runner/event_loop.h"
-#include "host/services.h"
-#include "host/services/default_services.h"
+#include "pramble/host/dao.h"
+#include "sqlhost/project/project.h"
+#include "sqlhost/runner/event_loop.h"
+#include "pramble/host/services.h"
+#include "sqlhost/services/default_services.h"
 #include "pramble/quox_n_engine_interface.h"
 #include "support/test_project.h"
 

@@ -12,10 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "host/errors.h"
-#include "host/r_process.h"
-#include "host/services.h"
-#include "host/utilities.h"
+#include "pramble/host/errors.h"
+#include "pramble/host/r_process.h"
+#include "pramble/host/services.h"
+#include "pramble/host/utilities.h"
 #include "pramble/engine_interface.h"
 #include "support/forwarding_file_system.h"
 

@@ -9,8 +9,8 @@
 
 #include "errors/c_mod_error_handling.h"
 #include "errors/c_mod_global.h"
-#include "host/errors.h"
-#include "host/log.h"
+#include "pramble/host/errors.h"
+#include "pramble/host/log.h"
 #include "pramble/component_error.h"
 
 namespace pramble {

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "dao_test_util.h"
-#include "host/dao/sqlite_database.h"
+#include "sqlhost/dao/sqlite_database.h"
 
 namespace pramble::sqlhost {
 namespace {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "host/dao/sqlite_database.h"
-#include "host/errors.h"
-#include "host/value.h"
+#include "sqlhost/dao/sqlite_database.h"
+#include "pramble/host/errors.h"
+#include "pramble/host/value.h"
 #include "support/scratch.h"
 
 namespace pramble::sqlhost::testing {

@@ -1,11 +1,11 @@
-#include "host/jet/jet_sql.h"
+#include "sqlhost/jet/jet_sql.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 
 #include "dao_test_util.h"
-#include "host/errors.h"
+#include "pramble/host/errors.h"
 
 namespace pramble::sqlhost {
 namespace {

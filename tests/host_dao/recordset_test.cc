@@ -1,9 +1,9 @@
-#include "host/dao/sqlite_recordset.h"
+#include "sqlhost/dao/sqlite_recordset.h"
 
 #include <gtest/gtest.h>
 
 #include "dao_test_util.h"
-#include "host/dao/sqlite_database.h"
+#include "sqlhost/dao/sqlite_database.h"
 
 namespace pramble::sqlhost {
 namespace {

@@ -1,4 +1,4 @@
-#include "host/dao/sqlite_database.h"
+#include "sqlhost/dao/sqlite_database.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

@@ -1,6 +1,6 @@
 // The definition reader: commands, values and options as the component asks
 // for them, the strict check that `create` applies, and list splitting.
-#include "host/project/definition_reader.h"
+#include "sqlhost/project/definition_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +31,7 @@ class GetCommandTest : public ::testing::TestWithParam<GetCase> {};
 
 TEST_P(GetCommandTest, FindsTheFirstCommandOfTheName) {
   const GetCase& c = GetParam();
-  DefinitionReaderImpl reader;
+  TextDefinitionReader reader;
   host::Command cmd = reader.GetCommand(c.definition, c.name);
   EXPECT_EQ(cmd.found, c.found);
   EXPECT_EQ(cmd.name, c.command_name);
@@ -79,7 +79,7 @@ struct NextCase {
 class GetNextCommandTest : public ::testing::TestWithParam<NextCase> {};
 
 TEST_P(GetNextCommandTest, TakesEveryCommandOffAndEnds) {
-  DefinitionReaderImpl reader;
+  TextDefinitionReader reader;
   std::string rest = GetParam().definition;
   std::vector<std::string> names;
   for (int guard = 0; !rest.empty() && guard < 100; ++guard) {
@@ -103,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NextCase{"Type \"a\"b\"c; D", {"Type"}}, NextCase{"/////", {""}}));
 
 TEST(GetNextCommandTest, GivesValueAndOptionsOfEachCommand) {
-  DefinitionReaderImpl reader;
+  TextDefinitionReader reader;
   std::string rest = "CSize /Fld=size; ObjID /Fld=object /Fld=obj2;";
   host::Command c = reader.GetNextCommand(rest);
   EXPECT_EQ(c.name, "CSize");
@@ -157,7 +157,7 @@ struct SplitCase {
 class SplitListTest : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(SplitListTest, SplitsAtTheDelimiter) {
-  DefinitionReaderImpl reader;
+  TextDefinitionReader reader;
   EXPECT_EQ(reader.SplitList(GetParam().text, GetParam().delimiter), GetParam().items);
 }
 

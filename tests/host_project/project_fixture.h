@@ -9,8 +9,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "host/project/description.h"
-#include "host/project/project.h"
+#include "sqlhost/project/description.h"
+#include "sqlhost/project/project.h"
 #include "support/test_project.h"
 
 namespace pramble::sqlhost::test {

@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <set>
 
-#include "host/errors.h"
-#include "host/project/definition_retrieval.h"
-#include "host/util/log.h"
+#include "pramble/host/errors.h"
+#include "sqlhost/project/definition_retrieval.h"
+#include "sqlhost/util/text_log.h"
 #include "host_project/project_fixture.h"
 
 namespace pramble::sqlhost::test {
@@ -160,8 +160,8 @@ TEST_F(ProjectTest, ExampleItemsSettingsAndDefinitions) {
   const nlohmann::json description =
       nlohmann::json::parse(pramble::testing::ReadFile(ExampleFile()));
   auto item = project().Browsers().Item(0).Items().Item(1);
-  DefinitionRetrievalImpl retrieval;
-  LogImpl log;
+  ProjectDefinitionRetrieval retrieval;
+  TextLog log;
   std::string text;
   ASSERT_TRUE(retrieval.GetSurveyDefinition(text, project(), *item, log));
   EXPECT_EQ(text, description["surveys"][0]["definition"].get<std::string>());
@@ -187,8 +187,8 @@ class UnknownItem : public host::BrowserItem {
 TEST_F(ProjectTest, RetrievalOfAnUnknownItemLogsWhatIsMissing) {
   CreateFromExample();
   UnknownItem item;
-  DefinitionRetrievalImpl retrieval;
-  LogImpl log;
+  ProjectDefinitionRetrieval retrieval;
+  TextLog log;
   std::string text;
   EXPECT_FALSE(retrieval.GetModelDefinitionDefinition(text, project(), item, log));
   EXPECT_EQ(log.Severity(), 2);

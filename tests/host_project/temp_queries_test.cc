@@ -1,16 +1,16 @@
 // The temporary queries of an item on a real project: their names, the
 // per-layer queries with the data filter's selections, saving and deleting,
 // and where the area and effort of a survey come from.
-#include "host/project/temp_queries.h"
+#include "sqlhost/project/temp_queries.h"
 
 #include <algorithm>
 #include <cctype>
 #include <set>
 
-#include "host/errors.h"
-#include "host/project/definition_reader.h"
-#include "host/project/schema.h"
-#include "host/util/log.h"
+#include "pramble/host/errors.h"
+#include "sqlhost/project/definition_reader.h"
+#include "sqlhost/project/schema.h"
+#include "sqlhost/util/text_log.h"
 #include "host_project/project_fixture.h"
 
 namespace pramble::sqlhost::test {
@@ -40,14 +40,14 @@ class TempQueriesTest : public ProjectTest {
     EXPECT_NE(log_.Contents().find(message), std::string::npos) << log_.Contents();
   }
 
-  DefinitionReaderImpl reader_;
-  TempQueriesImpl queries_{reader_};
-  LogImpl log_;
+  TextDefinitionReader reader_;
+  SqliteTempQueries queries_{reader_};
+  TextLog log_;
 };
 
 TEST(TempQueryNameTest, NamesArePlainIdentifiersDistinctPerItem) {
-  DefinitionReaderImpl reader;
-  TempQueriesImpl queries(reader);
+  TextDefinitionReader reader;
+  SqliteTempQueries queries(reader);
   const struct {
     const char* what;
     std::int32_t id;
@@ -96,8 +96,8 @@ TEST(TempQueryNameTest, ReservedLayerNames) {
 }
 
 TEST(LayerTypeNameTest, EveryTypeHasAPlainName) {
-  DefinitionReaderImpl reader;
-  TempQueriesImpl queries(reader);
+  TextDefinitionReader reader;
+  SqliteTempQueries queries(reader);
   const std::pair<std::int32_t, const char*> cases[] = {
       {1, "Global"},  {10, "Stratum"},    {11, "Substratum1"}, {15, "Substratum5"},
       {20, "Sample"}, {21, "Subsample1"}, {25, "Subsample5"},  {30, "Observation"},
@@ -167,7 +167,7 @@ TEST_F(TempQueriesTest, BadSelectionsAreRefusedWithTheFilterAndCriterion) {
        "has a Select command for layer 'Observation' without /Criteria=TEXT."},
   };
   for (const auto& c : cases) {
-    LogImpl log;
+    TextLog log;
     EXPECT_FALSE(queries_.MakeLayerQueries(project(), 1, "Observation", c.definition, log));
     EXPECT_EQ(log.Severity(), 2);
     EXPECT_NE(log.Contents().find(filter + c.message), std::string::npos)

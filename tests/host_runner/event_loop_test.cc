@@ -1,4 +1,4 @@
-#include "host/runner/event_loop.h"
+#include "sqlhost/runner/event_loop.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/errors.h"
+#include "pramble/host/errors.h"
 
 namespace pramble::sqlhost {
 namespace {

@@ -1,4 +1,4 @@
-#include "host/runner/r_process.h"
+#include "sqlhost/runner/posix_r_process.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/runner/event_loop.h"
+#include "sqlhost/runner/event_loop.h"
 #include "host_util/settings_project.h"
 #include "host_util/test_util.h"
 
@@ -60,7 +60,7 @@ int LiveProcessesAfterKill(EventLoop& loop, pid_t group) {
 // One run: its folder, the runner and what RunFinished delivered.
 struct TrackedRun {
   explicit TrackedRun(EventLoop& loop, const std::string& parent, const std::string& name)
-      : folder(parent + "/" + name), runner(std::make_unique<RProcessImpl>(loop)) {
+      : folder(parent + "/" + name), runner(std::make_unique<PosixRProcess>(loop)) {
     std::filesystem::create_directories(folder);
     runner->SetRunFinishedHandler([this](std::int32_t status) {
       statuses.push_back(status);
@@ -74,7 +74,7 @@ struct TrackedRun {
   std::string Log() const { return Slurp(folder + "/log.r"); }
 
   std::string folder;
-  std::unique_ptr<RProcessImpl> runner;
+  std::unique_ptr<PosixRProcess> runner;
   std::vector<std::int32_t> statuses;
   std::string error_message;
 };
@@ -175,7 +175,7 @@ TEST(RProcessTest, StartFailuresDeliverSixThroughTheLoop) {
   EventLoop loop;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
-    RProcessImpl runner(loop);
+    PosixRProcess runner(loop);
     std::vector<std::int32_t> statuses;
     std::string message;
     runner.SetRunFinishedHandler([&](std::int32_t status) {
@@ -237,7 +237,7 @@ TEST(RProcessTest, StopRunKillsAnEngineThatIgnoresSigterm) {
 TEST(RProcessTest, TheHandlerMayDestroyTheRunner) {
   TempDir area;
   EventLoop loop;
-  auto runner = std::make_unique<RProcessImpl>(loop);
+  auto runner = std::make_unique<PosixRProcess>(loop);
   std::vector<std::int32_t> statuses;
   runner->SetRunFinishedHandler([&](std::int32_t status) {
     statuses.push_back(status);
@@ -272,7 +272,7 @@ TEST(RProcessTest, GetEnginePath) {
   TempDir area;
   testing::SettingsProject project;
   EventLoop loop;
-  RProcessImpl runner(loop);
+  PosixRProcess runner(loop);
   auto set = [&](const std::string& path) {
     project.settings().SaveSetting(1, 1, "R", "EnginePath", path);
   };

@@ -1,11 +1,11 @@
-#include "host/util/engine_utilities.h"
+#include "sqlhost/util/engine_utilities.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 
-#include "host/util/log.h"
+#include "sqlhost/util/text_log.h"
 #include "host_util/settings_project.h"
 #include "host_util/test_util.h"
 
@@ -51,9 +51,9 @@ TEST(GetConvertUnitsTest, Factors) {
       {"Foot", "Mile", "", "0.0001893939393939394"},
   };
   SettingsProject project;
-  EngineUtilitiesImpl engine;
+  QuoxEngineUtilities engine;
   for (const auto& c : cases) {
-    LogImpl log;
+    TextLog log;
     std::string factor = "unset";
     EXPECT_TRUE(engine.GetConvertUnits(factor, c.distance, c.effort, c.area, project, log));
     EXPECT_EQ(factor, c.factor) << c.distance << " " << c.effort << " " << c.area;
@@ -77,9 +77,9 @@ TEST(GetConvertUnitsTest, UnknownOrMissingUnits) {
        "Error: Cannot convert units: no area unit is given.\n"},
   };
   SettingsProject project;
-  EngineUtilitiesImpl engine;
+  QuoxEngineUtilities engine;
   for (const auto& c : cases) {
-    LogImpl log;
+    TextLog log;
     std::string factor = "unset";
     EXPECT_FALSE(engine.GetConvertUnits(factor, c.distance, c.effort, c.area, project, log));
     EXPECT_EQ(factor, "unset");
@@ -91,8 +91,8 @@ TEST(GetConvertUnitsTest, UnknownOrMissingUnits) {
 TEST(GetEngineLibraryTest, SettingThenEnvironmentThenBuild) {
   ScopedUnsetEnv env("PRAMBLE_QUOX_ARCHIVE");
   SettingsProject project;
-  EngineUtilitiesImpl engine;
-  LogImpl log;
+  QuoxEngineUtilities engine;
+  TextLog log;
   EXPECT_EQ(engine.GetEngineLibrary("Quox", project, log, false), "quox");
   EXPECT_EQ(engine.GetEngineLibrary("Quox", project, log, true), PRAMBLE_QUOX_ARCHIVE);
   ::setenv("PRAMBLE_QUOX_ARCHIVE", "/env/quox_1.tar.gz", 1);
@@ -111,8 +111,8 @@ TEST(GetSupportFunctionsFileTest, ExistingFileOrMessage) {
   const std::string file = folder / "my support's.R";
   testing::Spit(file, "f <- 1\n");
   SettingsProject project;
-  EngineUtilitiesImpl engine;
-  LogImpl log;
+  QuoxEngineUtilities engine;
+  TextLog log;
   EXPECT_EQ(engine.GetSupportFunctionsFile("Quox", project, log, true),
             PRAMBLE_QUOX_SUPPORT_FILE);
   project.settings().SaveSetting(1, 1, "R", "SupportFunctionsFile", file);
@@ -129,8 +129,8 @@ TEST(GetSupportFunctionsFileTest, ExistingFileOrMessage) {
 
 TEST(GetPlotSettingsTest, DefaultsAndSettings) {
   SettingsProject project;
-  EngineUtilitiesImpl engine;
-  LogImpl log;
+  QuoxEngineUtilities engine;
+  TextLog log;
   host::PlotSettings plot;
   EXPECT_TRUE(engine.GetPlotSettings(plot, project, log));
   const auto all = [](const host::PlotSettings& p) {

@@ -1,4 +1,4 @@
-#include "host/util/file_system.h"
+#include "sqlhost/util/file_system.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/errors.h"
+#include "pramble/host/errors.h"
 #include "host_util/test_util.h"
 
 namespace pramble::sqlhost {
@@ -25,7 +25,7 @@ using testing::Spit;
 TEST(FileSystemTest, TempFolderNamesAreNewAndUnpredictable) {
   TempDir area;
   ScopedEnv tmpdir("TMPDIR", (area.path() + "/").c_str());
-  FileSystemImpl files;
+  PosixFileSystem files;
   const std::string first = files.GetTempFolderName();
   const std::string second = files.GetTempFolderName();
   const std::regex shape(std::regex_replace(area.path(), std::regex(R"([.^$|()\[\]{}*+?\\])"),
@@ -43,7 +43,7 @@ TEST(FileSystemTest, TempFolderNamesAreNewAndUnpredictable) {
 TEST(FileSystemTest, NoTempFolderNameWithoutATemporaryArea) {
   TempDir area;
   Spit(area / "file", "");
-  FileSystemImpl files;
+  PosixFileSystem files;
   for (const std::string& missing : {area / "missing", area / "file"}) {
     ScopedEnv tmpdir("TMPDIR", missing.c_str());
     EXPECT_EQ(files.GetTempFolderName(), "") << missing;
@@ -59,14 +59,14 @@ TEST(FileSystemTest, NoTempFolderNameWithoutATemporaryArea) {
 TEST(FileSystemTest, CreateFolderFailures) {
   TempDir area;
   Spit(area / "file", "");
-  FileSystemImpl files;
+  PosixFileSystem files;
   EXPECT_FALSE(files.CreateFolder(area / "no/such/parent"));
   EXPECT_FALSE(files.CreateFolder(area / "file/sub"));
   EXPECT_FALSE(files.CreateFolder(""));
 }
 
 TEST(FileSystemTest, DisplayPath) {
-  FileSystemImpl files;
+  PosixFileSystem files;
   EXPECT_EQ(files.GetDisplayPath("/tmp/pramble-1", ""), "/tmp/pramble-1");
   EXPECT_EQ(files.GetDisplayPath("/p/x/in.r", "/p/"), "x/in.r");
   EXPECT_EQ(files.GetDisplayPath("/p", "/p"), ".");
@@ -75,7 +75,7 @@ TEST(FileSystemTest, DisplayPath) {
 
 TEST(FileSystemTest, WholeFilesKeepEveryByte) {
   TempDir area;
-  FileSystemImpl files;
+  PosixFileSystem files;
   const std::string text = std::string("a\r\nb\n\0c", 7) + "ü" + std::string(200000, 'x');
   ASSERT_TRUE(files.WriteTextFile(area / "f.r", text));
   EXPECT_EQ(Slurp(area / "f.r"), text);
@@ -92,7 +92,7 @@ TEST(FileSystemTest, WholeFileFailuresAnswerFalse) {
   TempDir area;
   Spit(area / "file", "x");
   std::filesystem::create_directory(area / "dir");
-  FileSystemImpl files;
+  PosixFileSystem files;
   for (const std::string& bad :
        {area / "missing/f", area / "file/f", area / "dir", std::string("/dev/full")})
     EXPECT_FALSE(files.WriteTextFile(bad, "text")) << bad;
@@ -121,7 +121,7 @@ TEST(FileSystemTest, WholeFileFailuresAnswerFalse) {
 
 TEST(FileSystemTest, WritableFileStreamsAndReportsAFullDisk) {
   TempDir area;
-  FileSystemImpl files;
+  PosixFileSystem files;
   auto file = files.NewWritableFile(area / "data.r");
   std::string expected;
   for (int i = 0; i < 20000; ++i) {
@@ -158,7 +158,7 @@ TEST(FileSystemTest, WritableFileStreamsAndReportsAFullDisk) {
 
 TEST(FileSystemTest, OpenFailuresNameTheFile) {
   TempDir area;
-  FileSystemImpl files;
+  PosixFileSystem files;
   struct Case {
     std::string path;
     std::int32_t number;
@@ -207,7 +207,7 @@ TEST(FileSystemTest, LineReaderStripsLineEnds) {
       {std::string(200000, 'q') + "\nz", {std::string(200000, 'q'), "z"}},
   };
   TempDir area;
-  FileSystemImpl files;
+  PosixFileSystem files;
   for (const auto& c : cases) {
     Spit(area / "stat.r", c.contents);
     auto reader = files.NewLineReader(area / "stat.r");
@@ -228,7 +228,7 @@ TEST(FileSystemTest, ListAndDeleteFiles) {
   TempDir elsewhere;
   Spit(elsewhere / "target", "kept");
   std::filesystem::create_symlink(elsewhere / "target", area / "link");
-  FileSystemImpl files;
+  PosixFileSystem files;
   auto names = files.ListFiles(area.path());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"ddf.12.01.png", "link", "qq.12.01.png"}));
@@ -250,7 +250,7 @@ TEST(FileSystemTest, DeleteFolderRemovesTheTreeButNothingOutside) {
   Spit(cmd + "/a/b/deep", "x");
   std::filesystem::create_directory_symlink(outside + "/keep", cmd + "/a/to_dir");
   std::filesystem::create_symlink(outside + "/keep/precious", cmd + "/to_file");
-  FileSystemImpl files;
+  PosixFileSystem files;
   EXPECT_TRUE(files.DeleteFolder(cmd, false));
   EXPECT_FALSE(std::filesystem::exists(cmd));
   EXPECT_EQ(Slurp(outside + "/keep/precious"), "x");
@@ -266,7 +266,7 @@ TEST(FileSystemTest, DeleteFolderRemovesTheTreeButNothingOutside) {
 
 TEST(FileSystemTest, DeleteFolderWithAReadOnlySubfolder) {
   TempDir area;
-  FileSystemImpl files;
+  PosixFileSystem files;
   EXPECT_EQ(testing::WherePermissionsHold(area, [&] {
               const std::string cmd = area / "cmd";
               if (::mkdir(cmd.c_str(), 0700) != 0 || ::mkdir((cmd + "/ro").c_str(), 0700) != 0)

@@ -1,11 +1,11 @@
-#include "host/util/log.h"
+#include "sqlhost/util/text_log.h"
 
 #include <gtest/gtest.h>
 
 #include <regex>
 #include <stdexcept>
 
-#include "host/errors.h"
+#include "pramble/host/errors.h"
 
 namespace pramble::sqlhost {
 namespace {
@@ -29,7 +29,7 @@ TEST(LogTest, LayoutAndSeverity) {
       {{{"odd", 7}, {"negative", -2}}, "Unexpected error in odd\nnegative\n", 3},
   };
   for (const auto& c : cases) {
-    LogImpl log;
+    TextLog log;
     for (const auto& [message, level] : c.messages) log.Add(message, level);
     EXPECT_EQ(log.Contents(), c.contents);
     EXPECT_EQ(log.Severity(), c.severity);
@@ -37,7 +37,7 @@ TEST(LogTest, LayoutAndSeverity) {
 }
 
 TEST(LogTest, UnexpectedErrorNamesTheErrorBeingHandled) {
-  LogImpl log;
+  TextLog log;
   try {
     throw host::HostError(3021, "No current record.");
   } catch (...) {
@@ -54,7 +54,7 @@ TEST(LogTest, UnexpectedErrorNamesTheErrorBeingHandled) {
 }
 
 TEST(LogTest, TimeStampFromWhenItIsOn) {
-  LogImpl log;
+  TextLog log;
   log.Add("before", 0);
   log.SetTimeStamp(true);
   log.Add("during", 1);

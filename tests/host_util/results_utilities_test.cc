@@ -1,4 +1,4 @@
-#include "host/util/results_utilities.h"
+#include "sqlhost/util/results_utilities.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ TEST(EngineStatusTextTest, EveryStatus) {
       {7, "Unknown status 7"},
       {-1, "Unknown status -1"},
   };
-  ResultsUtilitiesImpl results;
+  SqliteResultsUtilities results;
   for (const auto& [status, text] : cases) EXPECT_EQ(results.GetEngineStatusText(status), text);
 }
 
@@ -33,7 +33,7 @@ TEST(CompressTextTest, RoundTrips) {
   for (int i = 0; i < 5000; ++i) log += "Reading Results " + std::to_string(i) + "\r\n";
   const std::string texts[] = {"", "x", "Grüße, 日本語 — ünïcödé\n", log, noise,
                                std::string(kCompressedTextMarker)};
-  ResultsUtilitiesImpl results;
+  SqliteResultsUtilities results;
   for (const auto& text : texts) {
     const std::string packed = results.CompressText(text);
     EXPECT_EQ(packed.rfind(kCompressedTextMarker, 0), 0u);
@@ -49,7 +49,7 @@ TEST(CompressTextTest, RoundTrips) {
 }
 
 TEST(CompressTextTest, PlainTextIsNotTakenForCompressed) {
-  ResultsUtilitiesImpl results;
+  SqliteResultsUtilities results;
   const std::string valid = results.CompressText("hello world");
   const std::string marker = kCompressedTextMarker;
   const std::string texts[] = {
@@ -81,7 +81,7 @@ class RecordingTableDef : public host::dao::TableDef {
 };
 
 TEST(TableUtilitiesTest, ResultsTableFields) {
-  ResultsUtilitiesImpl results;
+  SqliteResultsUtilities results;
   RecordingTableDef table;
   results.AddLongField(table, "ID", 0, true);
   results.AddMemoField(table, "Output", "\"\"", true);

@@ -7,8 +7,8 @@
 #include <string>
 #include <utility>
 
-#include "host/errors.h"
-#include "host/project_database.h"
+#include "pramble/host/errors.h"
+#include "pramble/host/project_database.h"
 
 namespace pramble::testing {
 

@@ -1,4 +1,4 @@
-#include "host/util/string_utilities.h"
+#include "sqlhost/util/string_utilities.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/errors.h"
+#include "pramble/host/errors.h"
 #include "host_util/test_util.h"
 
 namespace pramble::sqlhost {
@@ -45,7 +45,7 @@ TEST(MakeColumnNameTest, RAndSqlForms) {
       {"日本", "X..", "[X..]"},
       {"x\xff", "x.", "[x.]"},
   };
-  StringUtilitiesImpl strings;
+  RJetStringUtilities strings;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(strings.MakeColumnName(c.name, false, false), c.r_name);
@@ -70,7 +70,7 @@ TEST(MakeColumnNameTest, AgreesWithRsMakeNames) {
   script += ")\ncat(paste0('<', gsub('_', '.', make.names(x)), '>'), sep='\\n')\n";
   TempDir folder;
   const std::string output = RunRscript(folder, script);
-  StringUtilitiesImpl strings;
+  RJetStringUtilities strings;
   std::string expected;
   for (const auto& name : names) expected += "<" + strings.MakeColumnName(name, false, false) + ">\n";
   EXPECT_EQ(output, expected);
@@ -87,7 +87,7 @@ TEST(RPathTest, RReadsEveryPathBack) {
       "back\\slash.txt",   "ends with\\",       "\\'both\\\"'.txt", "dollar $HOME.txt",
       "ünïcödé ñ.txt",     "日本語.txt",        "tab\there.txt",    "new\nline.txt",
       "percent %d %s.txt", "backtick `x`.txt",  "\\n not a newline", "semi;colon&amp"};
-  StringUtilitiesImpl strings;
+  RJetStringUtilities strings;
   std::string script;
   std::string expected;
   for (std::size_t i = 0; i < names.size(); ++i) {
@@ -100,7 +100,7 @@ TEST(RPathTest, RReadsEveryPathBack) {
 }
 
 TEST(RPathTest, EscapesOnlyWhatRNeeds) {
-  StringUtilitiesImpl strings;
+  RJetStringUtilities strings;
   EXPECT_EQ(strings.RPath("/tmp/a b/ü.r"), "/tmp/a b/ü.r");
   EXPECT_EQ(strings.RPath("C:\\x\\it's"), "C:\\\\x\\\\it\\'s");
   EXPECT_EQ(strings.RPath("a\"b"), "a\"b");
@@ -115,7 +115,7 @@ TEST(FormatSqlNumberTest, ShortestExactText) {
       {"0.1", "0.1"},       {"3.0000000000000004", "3.0000000000000004"},
       {"1000000", "1000000"},
   };
-  StringUtilitiesImpl strings;
+  RJetStringUtilities strings;
   for (const auto& [in, out] : cases) EXPECT_EQ(strings.FormatSqlNumber(in), out) << in;
   for (const std::string bad : {"", "abc", "1,5", "1 000", "0x10", "1; DROP TABLE x"}) {
     try {
@@ -132,7 +132,7 @@ TEST(NumericTextTest, TrimsBlanksAndLineEnds) {
   const std::pair<std::string, std::string> cases[] = {
       {"\t 12.5 \r\n", "12.5"}, {"-3", "-3"}, {"  ", ""}, {"", ""}, {" NA", "NA"},
       {"1 2", "1 2"}};
-  StringUtilitiesImpl strings;
+  RJetStringUtilities strings;
   for (const auto& [in, out] : cases) EXPECT_EQ(strings.NumericText(in), out);
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/utilities.h"
+#include "pramble/host/utilities.h"
 
 namespace pramble::testing {
 

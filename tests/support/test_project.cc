@@ -6,12 +6,12 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "host/project/csv_reader.h"
-#include "host/project/description.h"
-#include "host/project/project.h"
-#include "host/runner/event_loop.h"
-#include "host/services.h"
-#include "host/services/default_services.h"
+#include "sqlhost/project/csv_reader.h"
+#include "sqlhost/project/description.h"
+#include "sqlhost/project/project.h"
+#include "sqlhost/runner/event_loop.h"
+#include "pramble/host/services.h"
+#include "sqlhost/services/default_services.h"
 
 namespace fs = std::filesystem;
 

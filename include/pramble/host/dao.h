@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "host/value.h"
+#include "pramble/host/value.h"
 
 namespace pramble::host::dao {
 

@@ -12,8 +12,8 @@
 #include <optional>
 #include <string>
 
-#include "host/dao.h"
-#include "host/value.h"
+#include "pramble/host/dao.h"
+#include "pramble/host/value.h"
 
 namespace pramble::host {
 

@@ -13,9 +13,9 @@
 
 #include <memory>
 
-#include "host/log.h"
-#include "host/r_process.h"
-#include "host/utilities.h"
+#include "pramble/host/log.h"
+#include "pramble/host/r_process.h"
+#include "pramble/host/utilities.h"
 
 namespace pramble::host {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "host/dao.h"
-#include "host/log.h"
-#include "host/project_database.h"
+#include "pramble/host/dao.h"
+#include "pramble/host/log.h"
+#include "pramble/host/project_database.h"
 
 namespace pramble::host {
 
