@@ -314,7 +314,8 @@ run.scenario <- function(name, sc) {
   list(name = name, method = sc$method, reps = reps, fits = sum(ok), failed = failed, warned = warned,
        truth = mean(out$truth), n = mean(out$n[ok]), est = mean(out$est[ok]),
        bias = mean(rb), bias.se = sd(rb) / sqrt(sum(ok)), coverage = mean(cover),
-       cv = cv, spread = spread, ratio = cv / spread, cv.se = cv.se, fac.bias = fac.bias,
+       cv = cv, spread = spread, ratio = cv / spread, cv.se = cv.se,
+       q.ratio = quantile(out$est[ok] / out$truth[ok], c(0.5, 0.95, 0.99, 1), names = FALSE), fac.bias = fac.bias,
        pass = abs(mean(rb)) <= bias.max && mean(cover) >= cover.lim[1] && mean(cover) <= cover.lim[2] &&
          cv / spread >= ratio.lim[1] && cv / spread <= ratio.lim[2])
 }
@@ -327,6 +328,8 @@ results <- lapply(names(scenarios), function(nm) {
               r$name, r$method, r$reps, r$fits, r$n, r$truth, 100 * r$bias, 100 * r$bias.se,
               100 * r$coverage, r$cv, r$spread, r$ratio, r$cv.se, pct(r$fac.bias[["p0"]]), pct(r$fac.bias[["mu"]]),
               if (r$pass) "ok" else "OUTSIDE LIMITS"))
+  cat(sprintf("        estimate / N: median %.3f, 95%% %.3f, 99%% %.3f, largest %.3f\n",
+              r$q.ratio[1], r$q.ratio[2], r$q.ratio[3], r$q.ratio[4]))
   if (length(r$failed)) cat("        fits that stopped: ", paste(unique(r$failed), collapse = " | "), "\n")
   if (length(r$warned)) {
     cat("        warnings (", length(r$warned), "): ", paste(unique(r$warned), collapse = " | "), "\n", sep = "")
