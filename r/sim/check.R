@@ -8,7 +8,8 @@
 #   Rscript r/sim/check.R                 # full check, 200 surveys per scenario
 #   Rscript r/sim/check.R --quick         # smoke test, 10 surveys per scenario
 #   Rscript r/sim/check.R --reps 500 --seed 11 --md out.md
-#   Rscript r/sim/check.R --only rem.hn,rem.hn.x2 --reps 100
+#   Rscript r/sim/check.R --only rem.sh.hn,rem.sh.hn.x2 --reps 100
+#   Rscript r/sim/check.R --only trial.sh.hn --terms  # the variance term by term
 #
 # Every scenario draws from its own random stream (seed + a number made from
 # its name, or from the name given as its stream), so a scenario gives the
