@@ -81,15 +81,16 @@ print.summary.ddf <- function(x, ...) {
 # 1 - (1 - p)^2 is identified only by the share of the objects seen first by
 # observer 1, 1/(2 - p), the mr model extrapolates it to distance 0, and N
 # grows convexly as p.(0) falls. In the simulation check (docs/statistics.md)
-# the bias was about 440/n percent for n objects, under 2% from about 300
-# objects on; below that the printed results say so in a plain line, not a
-# warning: the fit is valid.
+# the bias was about 440/n percent for n objects, and below 2% in every
+# row with 300 objects or more; below that the printed results say so in a
+# plain line, not a warning: the fit is valid.
 removal.small.n <- 300L
 
 small.sample.note <- function(model) {
   if (model$info$mode != "rem" || length(model$ht) >= removal.small.n) return(NULL)
   paste0("Note: removal estimates of abundance from fewer than ", removal.small.n, " objects (here ",
-         length(model$ht), ") tend to be too high by 2% or more, less as the number of objects grows.")
+         length(model$ht), ") tend to be too high, by about 2% at 220 objects and more below, less as ",
+         "the number of objects grows.")
 }
 
 format.coef <- function(tab) {
