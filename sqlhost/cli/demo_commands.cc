@@ -31,6 +31,7 @@
 #include "sqlhost/project/description.h"
 #include "sqlhost/project/project.h"
 #include "sqlhost/util/engine_utilities.h"
+#include "sqlhost/util/shipped_files.h"
 #include "sqlhost/util/text_log.h"
 
 namespace pramble::cli {
@@ -392,7 +393,7 @@ int Demo(const std::string& dir_arg, std::uint64_t seed) {
             << "Plots:                 " << folder
             << "/ddf.ITEM.NN.png (detection probability, one file per page) and qq.ITEM.01.png "
                "(Q-Q plot, exact distances)\n"
-            << "How to read all this:  " << PRAMBLE_SOURCE_DIR << "/docs/demo.md\n"
+            << "How to read all this:  " << sqlhost::ShippedDocsFolder() << "/demo.md\n"
             << "\nDemo took " << Seconds(Clock::now() - start) << ".\n";
   return ExitCodeOfDemo(outcomes, stopped);
 }

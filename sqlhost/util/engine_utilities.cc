@@ -7,16 +7,11 @@
 
 #include "pramble/host/errors.h"
 #include "sqlhost/util/number_text.h"
+#include "sqlhost/util/shipped_files.h"
 #include "sqlhost/util/string_utilities.h"
 #include "sqlhost/util/units.h"
 #include "pramble/host/value.h"
 
-#ifndef PRAMBLE_QUOX_ARCHIVE
-#define PRAMBLE_QUOX_ARCHIVE ""
-#endif
-#ifndef PRAMBLE_QUOX_SUPPORT_FILE
-#define PRAMBLE_QUOX_SUPPORT_FILE ""
-#endif
 
 namespace pramble::sqlhost {
 namespace {
@@ -29,7 +24,7 @@ constexpr std::int32_t kKindNumber = 2;
 // when set and non-empty, else the built-in value.
 std::string SettingOrDefault(host::ProjectDatabase& project, const std::string& section,
                              const std::string& key, const char* env_name,
-                             const char* built_in) {
+                             const std::string& built_in) {
   const std::string stored =
       host::ToText(project.Settings().GetSetting(kScopeProject, kKindText, section, key));
   if (!stored.empty()) return stored;
@@ -60,7 +55,7 @@ std::string QuoxEngineUtilities::GetEngineLibrary(const std::string& engine,
   }
   if (!full_path) return "quox";
   return RQuotablePath(SettingOrDefault(project, "R", "QuoxArchive", "PRAMBLE_QUOX_ARCHIVE",
-                                        PRAMBLE_QUOX_ARCHIVE));
+                                        ShippedQuoxArchive()));
 }
 
 std::string QuoxEngineUtilities::GetSupportFunctionsFile(const std::string& engine,
@@ -72,7 +67,7 @@ std::string QuoxEngineUtilities::GetSupportFunctionsFile(const std::string& engi
   }
   const std::string path = SettingOrDefault(project, "R", "SupportFunctionsFile",
                                             "PRAMBLE_QUOX_SUPPORT_FILE",
-                                            PRAMBLE_QUOX_SUPPORT_FILE);
+                                            ShippedSupportFile());
   struct stat st;
   if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
     log.Add("The R support functions file '" + path +

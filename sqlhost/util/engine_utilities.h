@@ -17,12 +17,12 @@ class QuoxEngineUtilities : public host::EngineUtilities {
   // For engine "Quox" (any case): full_path False gives "quox"; True gives
   // the package archive, in the form that R reads between single quotes: the
   // setting "R"/"QuoxArchive" when set, else the environment variable
-  // PRAMBLE_QUOX_ARCHIVE, else the archive this build made. Another engine:
+  // PRAMBLE_QUOX_ARCHIVE, else the shipped archive (shipped_files.h). Another engine:
   // a level-2 message and "".
   std::string GetEngineLibrary(const std::string& engine, host::ProjectDatabase& project,
                                host::Log& log, bool full_path) override;
   // The R support-functions file, chosen like the archive ("R"/
-  // "SupportFunctionsFile", PRAMBLE_QUOX_SUPPORT_FILE, this build's file).
+  // "SupportFunctionsFile", PRAMBLE_QUOX_SUPPORT_FILE, the shipped file).
   // full_path True: the path as R reads it between single quotes; False: its
   // file name. "" with a level-2 message naming the path when it does not exist.
   std::string GetSupportFunctionsFile(const std::string& engine, host::ProjectDatabase& project,

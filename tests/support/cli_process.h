@@ -47,10 +47,12 @@ struct Outcome {
 class Pramble {
  public:
   // `cwd`: the folder the child runs in ("" for this process's own).
+  // `program`: another pramble binary than the one built here ("" for it).
   explicit Pramble(std::vector<std::string> args, std::vector<std::string> env = {},
-                   const PrivateTmpfs* tmpfs = nullptr, const std::string& cwd = "") {
+                   const PrivateTmpfs* tmpfs = nullptr, const std::string& cwd = "",
+                   const std::string& program = "") {
     // Everything the child needs is made before fork.
-    std::vector<std::string> argv_s = {PRAMBLE_CLI};
+    std::vector<std::string> argv_s = {program.empty() ? std::string(PRAMBLE_CLI) : program};
     for (auto& a : args) argv_s.push_back(std::move(a));
     std::vector<std::string> env_s;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -236,8 +238,8 @@ class Pramble {
 };
 
 inline Outcome RunPramble(std::vector<std::string> args, std::vector<std::string> env = {},
-                          const std::string& cwd = "") {
-  return Pramble(std::move(args), std::move(env), nullptr, cwd).Wait();
+                          const std::string& cwd = "", const std::string& program = "") {
+  return Pramble(std::move(args), std::move(env), nullptr, cwd, program).Wait();
 }
 
 // The command folder of a run, as its log names it on R's command line
