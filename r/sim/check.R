@@ -254,7 +254,7 @@ variance.terms <- function(m, d, s) {
 # variances and covariances of log E, log p.(0) and log mu across surveys.
 # The signs are those of their parts in var log N = var log E + var log p.(0)
 # + var log mu + 2 cov(log p.(0), log mu) - 2 cov(log E, log p.(0) + log mu).
-print.terms <- function(name, tv, out) {
+show.terms <- function(name, tv, out) {
   le <- log(tv[, "enc"]); lp <- log(out$p0); lm <- log(out$mu)
   cat(sprintf("  %s variance of log N term by term, sd scale (sign kept): fitted mean / across surveys
 ", name))
@@ -310,7 +310,7 @@ run.scenario <- function(name, sc) {
   fac.bias <- c(p0 = NA_real_, mu = NA_real_)
   if (!is.null(sc$p0)) fac.bias[["p0"]] <- mean(sc$p0 / out$p0[ok]) - 1
   if (!is.null(sc$mu)) fac.bias[["mu"]] <- mean(sc$mu / out$mu[ok]) - 1
-  if (terms && !is.null(sc$mu)) print.terms(name, tv[ok, , drop = FALSE], out[ok, ])
+  if (terms && !is.null(sc$mu)) show.terms(name, tv[ok, , drop = FALSE], out[ok, ])
   bias.max <- sc$bias.max %||% 0.05
   cover.lim <- sc$cover.lim %||% c(0.90, 0.98)
   ratio.lim <- sc$ratio.lim %||% c(0, Inf)

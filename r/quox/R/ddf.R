@@ -40,73 +40,120 @@ method.table <- list(
 ddf <- function(method = "ds", dsmodel = NULL, mrmodel = NULL, control = list(), data,
                 meta.data = list()) {
   cl <- match.call()
+  info <- method.info(method)
+  showit <- as.integer(control$showit %||% 0)
+  if (missing(data) || !is.data.frame(data)) stop("data must be a data frame", call. = FALSE)
+  meta <- ddf.meta(meta.data, data)
+  spec <- model.specs(info, dsmodel, mrmodel)
+  obj <- ddf.objects(data, info, meta)
+  ht <- if (info$mode == "trial") which(obj$d1 == 1) else seq_len(nrow(obj))
+  if (!length(ht)) stop("observer 1 detected no object within the truncation distances", call. = FALSE)
+  if (showit >= 1) message("Fitting method ", method, " to ", nrow(obj), " objects")
+  fit <- fit.parts(spec, obj, ht, info, meta, showit)
+  prob <- detection.probs(fit, obj[ht, , drop = FALSE], info, meta)
+  model <- list(call = cl, method = method, info = info, meta.data = meta,
+                control = control, data = obj, ht = ht,
+                ds = if (!is.null(fit$ds.m)) c(fit$ds.r, list(setup = fit$ds.m, key = spec$ds$key,
+                                                              formula = spec$ds$formula,
+                                                              type = spec$ds$model)),
+                mr = if (!is.null(fit$mr.m)) c(fit$mr.r, list(setup = fit$mr.m, formula = spec$mr$formula,
+                                                              link = spec$mr$link)),
+                par = fit$par, vcov = fit$vcov, lnl = fit$lnl, npar = length(fit$par),
+                AIC = -2 * fit$lnl + 2 * length(fit$par), n = nrow(obj),
+                ids = fit$ids, imr = fit$imr, pfun = prob$pfun, p0fun = prob$p0fun)
+  model$score.X <- fit$score.X
+  model <- ddf.derived(model)
+  class(model) <- c(method, "ddf")
+  if (showit >= 1) {
+    message("Done: AIC ", format(model$AIC, digits = 10), ", average p ",
+            format(model$average.p, digits = 6))
+  }
+  model
+}
+
+# The entry of method.table for a method name, with the name.
+method.info <- function(method) {
   if (!is.character(method) || length(method) != 1L || !method %in% names(method.table)) {
     stop("unknown method '", paste(method, collapse = " "), "'; use one of ",
          paste(names(method.table), collapse = ", "), call. = FALSE)
   }
   info <- method.table[[method]]
   info$name <- method
-  showit <- as.integer(control$showit %||% 0)
-  if (missing(data) || !is.data.frame(data)) stop("data must be a data frame", call. = FALSE)
-  meta <- ddf.meta(meta.data, data)
-  dspec <- NULL
+  info
+}
+
+# The ds model (point-independence and single-observer methods) and the mr
+# model (double-observer methods) that the method needs.
+model.specs <- function(info, dsmodel, mrmodel) {
+  method <- info$name
+  spec <- list(ds = NULL, mr = NULL)
   if (!info$fi) {
     if (is.null(dsmodel)) stop("method '", method, "' needs a dsmodel such as ~cds(key='hn', formula=~1)", call. = FALSE)
-    dspec <- parse.dsmodel(dsmodel)
+    spec$ds <- parse.dsmodel(dsmodel)
   }
-  mspec <- NULL
   if (info$double) {
     if (is.null(mrmodel)) {
       stop("method '", method, "' needs an mrmodel such as ~glm(link='logit', formula=~distance)", call. = FALSE)
     }
-    mspec <- parse.mrmodel(mrmodel)
+    spec$mr <- parse.mrmodel(mrmodel)
   }
-  obj <- ddf.objects(data, info, meta)
-  ht <- if (info$mode == "trial") which(obj$d1 == 1) else seq_len(nrow(obj))
-  if (!length(ht)) stop("observer 1 detected no object within the truncation distances", call. = FALSE)
-  if (showit >= 1) {
-    cat("Fitting method ", method, " to ", nrow(obj), " objects\n", sep = "")
-  }
-  w.strip <- meta$width - meta$left
+  spec
+}
 
-  ds.m <- NULL; ds.r <- NULL
-  if (!is.null(dspec)) {
-    ds.m <- ds.setup(dspec, obj[ht, , drop = FALSE], meta$width, meta$left, meta$binned)
-    ds.r <- ds.fit(ds.m, showit)
+# Fits the ds part to the abundance objects ht and the mr part to all
+# objects, and joins their parameters (ds first, at ids; mr at imr), their
+# variance (block-diagonal but for the correlation of the trial methods'
+# parts) and log-likelihoods.
+fit.parts <- function(spec, obj, ht, info, meta, showit) {
+  f <- list()
+  if (!is.null(spec$ds)) {
+    f$ds.m <- ds.setup(spec$ds, obj[ht, , drop = FALSE], meta$width, meta$left, meta$binned)
+    f$ds.r <- ds.fit(f$ds.m, showit)
   }
-  mr.m <- NULL; mr.r <- NULL
-  if (!is.null(mspec)) {
-    mr.m <- mr.setup(mspec, obj, info$mode)
-    mr.r <- mr.fit(mr.m, showit)
+  if (!is.null(spec$mr)) {
+    f$mr.m <- mr.setup(spec$mr, obj, info$mode)
+    f$mr.r <- mr.fit(f$mr.m, showit)
   }
-
-  nds <- if (is.null(ds.m)) 0L else ds.m$npar
-  nmr <- if (is.null(mr.m)) 0L else mr.m$npar
-  ids <- seq_len(nds)
-  imr <- nds + seq_len(nmr)
-  par <- c(if (nds) setNames(ds.r$par, paste0("ds.", ds.m$names)),
-           if (nmr) setNames(mr.r$par, paste0("mr.", mr.m$names)))
+  nds <- if (is.null(f$ds.m)) 0L else f$ds.m$npar
+  nmr <- if (is.null(f$mr.m)) 0L else f$mr.m$npar
+  f$ids <- seq_len(nds)
+  f$imr <- nds + seq_len(nmr)
+  par <- c(if (nds) setNames(f$ds.r$par, paste0("ds.", f$ds.m$names)),
+           if (nmr) setNames(f$mr.r$par, paste0("mr.", f$mr.m$names)))
   if (is.null(par)) par <- numeric(0)
-  vcov <- block.diag(if (nds) ds.r$vcov else matrix(0, 0, 0), if (nmr) mr.r$vcov else matrix(0, 0, 0))
-  score.X <- NULL
+  vcov <- block.diag(if (nds) f$ds.r$vcov else matrix(0, 0, 0), if (nmr) f$mr.r$vcov else matrix(0, 0, 0))
   if (info$mode == "trial" && length(par)) {
-    score.X <- trial.score(obj, ht, mr.m$X1, mr.r$par, imr, length(par))
-    if (nds && nmr) {
-      # the ds part (observer 1's distances) and the mr part (observer 1's
-      # detections of the tracker's objects) share the objects seen by both,
-      # so their estimates are correlated: V_ds J V_mr with J the summed
-      # product of the two scores over those objects
-      s.ds <- ds.loglik(ds.r$par, ds.m, scores = TRUE)[score.X$j, , drop = FALSE]
-      cr <- ds.r$vcov %*% crossprod(s.ds, score.X$X[, imr, drop = FALSE]) %*% mr.r$vcov
-      vcov[ids, imr] <- cr
-      vcov[imr, ids] <- t(cr)
-    }
+    f$score.X <- trial.score(obj, ht, f$mr.m$X1, f$mr.r$par, f$imr, length(par))
+    if (nds && nmr) vcov <- trial.cross.vcov(vcov, f)
   }
   dimnames(vcov) <- list(names(par), names(par))
-  lnl <- (if (is.null(ds.r)) 0 else ds.r$lnl) + (if (is.null(mr.r)) 0 else mr.r$lnl)
+  f$par <- par
+  f$vcov <- vcov
+  f$lnl <- (if (is.null(f$ds.r)) 0 else f$ds.r$lnl) + (if (is.null(f$mr.r)) 0 else f$mr.r$lnl)
+  f
+}
 
-  # detection probability functions of the parameter vector
-  hto <- obj[ht, , drop = FALSE]
+# The ds part (observer 1's distances) and the mr part (observer 1's
+# detections of the tracker's objects) of the trial methods share the
+# objects seen by both, so their estimates are correlated: V_ds J V_mr with
+# J the summed product of the two scores over those objects.
+trial.cross.vcov <- function(vcov, f) {
+  s.ds <- ds.loglik(f$ds.r$par, f$ds.m, scores = TRUE)[f$score.X$j, , drop = FALSE]
+  cr <- f$ds.r$vcov %*% crossprod(s.ds, f$score.X$X[, f$imr, drop = FALSE]) %*% f$mr.r$vcov
+  vcov[f$ids, f$imr] <- cr
+  vcov[f$imr, f$ids] <- t(cr)
+  vcov
+}
+
+# Detection probabilities of the abundance objects hto as functions of the
+# parameter vector: pfun in the covered strip and, for double-observer
+# methods, p0fun on the line.
+detection.probs <- function(fit, hto, info, meta) {
+  w.strip <- meta$width - meta$left
+  ids <- fit$ids
+  imr <- fit$imr
+  ds.m <- fit$ds.m
+  mr.m <- fit$mr.m
   p0fun <- NULL
   if (info$double) {
     d0 <- hto
@@ -123,35 +170,19 @@ ddf <- function(method = "ds", dsmodel = NULL, mrmodel = NULL, control = list(),
   } else if (!info$fi) {
     pfun <- function(th) p0fun(th) * ds.mu(th[ids], ds.m) / w.strip
   } else {
-    q <- quad.nodes(rep(meta$left, length(ht)), rep(meta$width, length(ht)), panels = 2L, k = 16L)
-    nd <- hto[rep(seq_along(ht), times = ncol(q$x)), , drop = FALSE]
+    nht <- nrow(hto)
+    q <- quad.nodes(rep(meta$left, nht), rep(meta$width, nht), panels = 2L, k = 16L)
+    nd <- hto[rep(seq_len(nht), times = ncol(q$x)), , drop = FALSE]
     nd$distance <- as.vector(q$x)
     xn1 <- mr.X(mr.m, nd, 1)
     xn2 <- mr.X(mr.m, nd, 2)
     pfun <- function(th) {
       b <- th[imr]
       pc <- mr.pcombined(info$mode, drop(xn1 %*% b), drop(xn2 %*% b))
-      rowSums(matrix(pc, nrow = length(ht)) * q$w) / w.strip
+      rowSums(matrix(pc, nrow = nht) * q$w) / w.strip
     }
   }
-
-  model <- list(call = cl, method = method, info = info, meta.data = meta,
-                control = control, data = obj, ht = ht,
-                ds = if (!is.null(ds.m)) c(ds.r, list(setup = ds.m, key = dspec$key,
-                                                      formula = dspec$formula, type = dspec$model)),
-                mr = if (!is.null(mr.m)) c(mr.r, list(setup = mr.m, formula = mspec$formula,
-                                                      link = mspec$link)),
-                par = par, vcov = vcov, lnl = lnl, npar = length(par),
-                AIC = -2 * lnl + 2 * length(par), n = nrow(obj),
-                ids = ids, imr = imr, pfun = pfun, p0fun = p0fun)
-  model$score.X <- score.X
-  model <- ddf.derived(model)
-  class(model) <- c(method, "ddf")
-  if (showit >= 1) {
-    cat("Done: AIC ", format(model$AIC, digits = 10), ", average p ",
-        format(model$average.p, digits = 6), "\n", sep = "")
-  }
-  model
+  list(pfun = pfun, p0fun = p0fun)
 }
 
 # Trial methods: the counts of observer 1 and the mr estimates share the

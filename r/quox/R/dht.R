@@ -142,9 +142,9 @@ dht.group <- function(model, s, ob, reg, smp, varflag, se, df.det, level) {
   fac <- reg$area.used / reg$covered
   reg.f <- factor(ob$region, levels = seq_len(nr))
   smp.f <- factor(ob$sample, levels = seq_len(ns))
-  nfun <- function(th) fac * sum.by(s / model$pfun(th), reg.f)
-  n.hat <- fac * sum.by(s / p, reg.f)
-  n.obs <- sum.by(s, reg.f)
+  nfun <- function(th) fac * totals.by(s / model$pfun(th), reg.f)
+  n.hat <- fac * totals.by(s / p, reg.f)
+  n.obs <- totals.by(s, reg.f)
   n.clus <- tabulate(ob$region, nr)
   out <- list(n = n.obs, nclusters = n.clus)
   if (se) {
@@ -153,38 +153,12 @@ dht.group <- function(model, s, ob, reg, smp, varflag, se, df.det, level) {
       g <- num.jacobian(nfun, model$par)
       vdet <- g %*% model$vcov %*% t(g)
     }
-    venc <- numeric(nr)
-    df.enc <- numeric(nr)
-    per.smp.n <- sum.by(s, smp.f)
-    per.smp.ht <- sum.by(s / p, smp.f)
-    for (r in seq_len(nr)) {
-      k <- which(smp$region == r)
-      l <- smp$effort[k]
-      L <- sum(l)
-      K <- length(k)
-      df.enc[r] <- K - 1
-      if (varflag == 0) {
-        pii <- p[ob$region == r] / fac[r]
-        si <- s[ob$region == r]
-        venc[r] <- sum(si^2 * (1 - pii) / pii^2)
-        df.enc[r] <- Inf
-      } else if (n.clus[r] == 0) {
-        venc[r] <- 0
-      } else if (K < 2) {
-        warning("region '", reg$label[r], "' has only one sample, so its encounter rate variance ",
-                "is taken as Poisson (var n = n)", call. = FALSE)
-        venc[r] <- n.hat[r]^2 / n.clus[r]
-        df.enc[r] <- Inf
-      } else if (varflag == 1) {
-        nk <- per.smp.n[k]
-        v.er <- K / (L^2 * (K - 1)) * sum(l^2 * (nk / l - sum(nk) / L)^2)
-        venc[r] <- n.hat[r]^2 * v.er / (sum(nk) / L)^2
-      } else {
-        ek <- per.smp.ht[k]
-        v.er <- K / (L^2 * (K - 1)) * sum(l^2 * (ek / l - sum(ek) / L)^2)
-        venc[r] <- (fac[r] * L)^2 * v.er
-      }
-    }
+    er <- list(p = p, s = s, region = ob$region, fac = fac, n.hat = n.hat, n.clus = n.clus,
+               smp.region = smp$region, effort = smp$effort, label = reg$label,
+               per.smp.n = totals.by(s, smp.f), per.smp.ht = totals.by(s / p, smp.f))
+    enc <- vapply(seq_len(nr), function(r) encounter.var(er, r, varflag), numeric(2))
+    venc <- enc[1, ]
+    df.enc <- enc[2, ]
     # covariance between the encounter part of region r and the detection
     # part of region q (trial methods only, see score.cov)
     cross <- matrix(0, nr, nr)
@@ -218,6 +192,54 @@ dht.group <- function(model, s, ob, reg, smp, varflag, se, df.det, level) {
   out
 }
 
+# Encounter-rate variance of region r's estimate and its degrees of
+# freedom, c(variance, df). er holds the fitted probabilities p and sizes s
+# of the objects with their regions, the regions' factors A_r / a_r,
+# estimates n.hat and numbers of clusters n.clus, the samples' regions and
+# efforts, and the counts and Horvitz-Thompson sums per sample. Between-
+# sample variances need detections and two samples: a region without
+# detections has none, and one with a single sample is taken as Poisson.
+encounter.var <- function(er, r, varflag) {
+  if (varflag == 0) return(er.binomial(er, r))
+  k <- which(er$smp.region == r)
+  if (er$n.clus[r] == 0) return(c(0, length(k) - 1))
+  if (length(k) < 2) {
+    warning("region '", er$label[r], "' has only one sample, so its encounter rate variance ",
+            "is taken as Poisson (var n = n)", call. = FALSE)
+    return(c(er$n.hat[r]^2 / er$n.clus[r], Inf))
+  }
+  if (varflag == 1) er.counts(er, r, k) else er.ht.sums(er, r, k)
+}
+
+# varflag 0: binomial, sum s_i^2 (1 - pi_i) / pi_i^2 with pi_i = p_i a_r / A_r.
+er.binomial <- function(er, r) {
+  pii <- er$p[er$region == r] / er$fac[r]
+  si <- er$s[er$region == r]
+  c(sum(si^2 * (1 - pii) / pii^2), Inf)
+}
+
+# varflag 1: between-sample variance of the counts, N_r^2 var(n/L) / (n/L)^2.
+er.counts <- function(er, r, k) {
+  nk <- er$per.smp.n[k]
+  L <- sum(er$effort[k])
+  c(er$n.hat[r]^2 * rate.var(nk, er$effort[k]) / (sum(nk) / L)^2, length(k) - 1)
+}
+
+# varflag 2: between-sample variance of the Horvitz-Thompson sums,
+# (A_r / a_r)^2 L_r^2 var(sum_k / l_k).
+er.ht.sums <- function(er, r, k) {
+  L <- sum(er$effort[k])
+  c((er$fac[r] * L)^2 * rate.var(er$per.smp.ht[k], er$effort[k]), length(k) - 1)
+}
+
+# Variance of the rate sum(x) / L between samples of effort l:
+# K / (L^2 (K - 1)) sum l^2 (x / l - sum(x) / L)^2.
+rate.var <- function(x, l) {
+  L <- sum(l)
+  K <- length(l)
+  K / (L^2 * (K - 1)) * sum(l^2 * (x / l - sum(x) / L)^2)
+}
+
 est.table <- function(labels, est, se, df, level) {
   cv <- ifelse(est > 0, se / est, NA_real_)
   ci <- lognormal.ci(est, cv, df, level)
@@ -248,8 +270,8 @@ dht.bysample <- function(model, ob, smp, size) {
   f <- factor(ob$sample, levels = seq_len(ns))
   out <- data.frame(Region = smp$region.label, Sample = smp$label, Effort = smp$effort,
                     n = tabulate(ob$sample, ns), stringsAsFactors = FALSE)
-  if (!is.null(size)) out$n.individuals <- sum.by(size, f)
-  out$N.covered <- sum.by(1 / model$fitted, f)
+  if (!is.null(size)) out$n.individuals <- totals.by(size, f)
+  out$N.covered <- totals.by(1 / model$fitted, f)
   out$ER <- out$n / out$Effort
   out
 }
@@ -321,7 +343,7 @@ print.dht <- function(x, cor = FALSE, bysample = FALSE, vcmatrices = FALSE, ...)
 }
 
 # Sums of v by the levels of the factor f, 0 for a level without values.
-sum.by <- function(v, f) {
+totals.by <- function(v, f) {
   r <- as.vector(tapply(v, f, sum))
   r[is.na(r)] <- 0
   r

@@ -16,6 +16,14 @@
 ddf.gof <- function(model, breaks = NULL, nc = NULL, qq = TRUE, lwd = 1, lty = 1, pch = 1,
                     cex = 1, main = "", ...) {
   if (!inherits(model, "ddf")) stop("ddf.gof needs a model fitted by ddf()", call. = FALSE)
+  res <- gof.tests(model, breaks, nc)
+  if (qq && !is.null(res$qq)) gof.qqplot(res$qq, lwd = lwd, lty = lty, pch = pch, cex = cex, main = main)
+  res
+}
+
+# The tests without drawing: the chi-square tables and statistics and, for
+# exact distances, the Cramer-von Mises test with the points of the Q-Q plot.
+gof.tests <- function(model, breaks = NULL, nc = NULL) {
   meta <- model$meta.data
   breaks <- if (is.null(breaks)) default.breaks(model, nc) else check.breaks(model, breaks)
   nb <- length(breaks) - 1L
@@ -55,14 +63,17 @@ ddf.gof <- function(model, breaks = NULL, nc = NULL, qq = TRUE, lwd = 1, lty = 1
     w <- 1 / (12 * n) + sum((us - emp)^2)
     res$cvm <- list(W = w, p = 1 - pcvm(w))
     res$qq <- data.frame(empirical = emp, fitted = us)
-    if (qq) {
-      plot(emp, us, xlim = c(0, 1), ylim = c(0, 1), xlab = "Empirical cdf", ylab = "Fitted cdf",
-           main = main, pch = pch, cex = cex)
-      abline(0, 1, lwd = lwd, lty = lty)
-    }
   }
   class(res) <- "ddf.gof"
   res
+}
+
+# Q-Q plot of the fitted against the empirical distribution function, on the
+# current graphics device.
+gof.qqplot <- function(qq, lwd = 1, lty = 1, pch = 1, cex = 1, main = "") {
+  plot(qq$empirical, qq$fitted, xlim = c(0, 1), ylim = c(0, 1), xlab = "Empirical cdf",
+       ylab = "Fitted cdf", main = main, pch = pch, cex = cex)
+  abline(0, 1, lwd = lwd, lty = lty)
 }
 
 chisq.part <- function(observed, expected, df) {

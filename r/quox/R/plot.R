@@ -13,7 +13,7 @@ plot.ddf <- function(x, which = NULL, breaks = NULL, nc = NULL, maintitle = "", 
   model <- x
   meta <- model$meta.data
   breaks <- if (is.null(breaks)) default.breaks(model, nc) else check.breaks(model, breaks)
-  pages <- plot.pages(model)
+  pages <- detection.pages(model)
   if (!is.null(which)) pages <- pages[which]
   grid <- seq(meta$left, meta$width, length.out = 101L)
   o <- model$data
@@ -60,7 +60,7 @@ plot.ddf <- function(x, which = NULL, breaks = NULL, nc = NULL, maintitle = "", 
 # The pages of a method: unconditional functions take indices among the
 # abundance objects (model$ht); conditional ones take rows of the object
 # table.
-plot.pages <- function(model) {
+detection.pages <- function(model) {
   info <- model$info
   o <- model$data
   all.rows <- seq_len(nrow(o))

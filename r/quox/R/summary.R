@@ -53,12 +53,12 @@ print.summary.ddf <- function(x, ...) {
     cat("  Scale formula          : ", deparse(x$ds.formula), " (scale on the log scale)\n", sep = "")
     if (!is.null(x$ds.coef)) {
       cat("  Parameters:\n")
-      print(format.coef(x$ds.coef))
+      print(fmt.coef(x$ds.coef))
     }
   }
   if (!is.null(x$mr.formula)) {
     cat("\nMark-recapture (mr) model: logistic, formula ", deparse(x$mr.formula), "\n", sep = "")
-    print(format.coef(x$mr.coef))
+    print(fmt.coef(x$mr.coef))
   }
   cat("\n")
   rows <- list(c("Average p", x$average.p, x$average.p.se))
@@ -93,7 +93,7 @@ small.sample.note <- function(model) {
          "the number of objects grows.")
 }
 
-format.coef <- function(tab) {
+fmt.coef <- function(tab) {
   out <- data.frame(estimate = signif(tab$estimate, 6), se = signif(tab$se, 5))
   rownames(out) <- paste0("    ", rownames(tab))
   out

@@ -110,7 +110,7 @@ fit.mle <- function(par, loglik, what, showit = 0, starts = list()) {
   ctl <- list(maxit = 2000, reltol = 1e-12, trace = if (showit >= 3) 1L else 0L, REPORT = 1L)
   run <- function(p0) {
     if (showit >= 2) {
-      cat(what, ": starting values ", paste(format(p0, digits = 5), collapse = " "), "\n", sep = "")
+      message(what, ": starting values ", paste(format(p0, digits = 5), collapse = " "))
     }
     if (!is.finite(fn(p0)) || fn(p0) >= BIG) return(NULL)
     o <- optim(p0, fn, gr, method = "BFGS", control = ctl)
@@ -154,8 +154,8 @@ fit.mle <- function(par, loglik, what, showit = 0, starts = list()) {
   vcov <- invert.hessian(hess, what, names(par))
   names(best$par) <- names(par)
   if (showit >= 1) {
-    cat(what, ": log-likelihood ", format(-best$value, digits = 10), ", ",
-        best$counts[1], " function evaluations\n", sep = "")
+    message(what, ": log-likelihood ", format(-best$value, digits = 10), ", ",
+            best$counts[1], " function evaluations")
   }
   list(par = best$par, vcov = vcov, lnl = -best$value, hessian = hess,
        converged = converged, counts = best$counts)

@@ -64,3 +64,12 @@ support.env <- function() {
   sys.source(f, envir = e)
   e
 }
+
+# The value of expr, with whatever it draws going to a null device of its
+# own that is closed afterwards.
+on.device <- function(expr) {
+  grDevices::pdf(NULL)
+  dev <- grDevices::dev.cur()
+  on.exit(grDevices::dev.off(dev))
+  expr
+}

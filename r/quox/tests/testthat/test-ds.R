@@ -118,3 +118,13 @@ test_that("a very wide half-normal has the likelihood of the uniform, below the 
   expect_equal(wide, -300 * log(50), tolerance = 1e-10)
   expect_lt(wide, m$lnl)
 })
+
+test_that("progress of the fit goes out as messages, none as printed output", {
+  d1 <- sim.single(100, seed = 3)
+  out <- capture.output(msgs <- capture_messages(
+    ddf(method = "ds", dsmodel = ~cds(key = "hn", formula = ~1), control = list(showit = 2), data = d1,
+        meta.data = list(width = 50))))
+  expect_equal(out, character(0))
+  expect_true("Fitting method ds to 100 objects\n" %in% msgs)
+  expect_true(any(grepl("log-likelihood", msgs)))
+})

@@ -1,7 +1,7 @@
-# The host's support functions: statistics lines of a four-digit code, a tab
-# and the value.
+# The statistics writers (statistics lines of a four-digit code, a tab and
+# the value) and the host's support file, whose functions call them under the
+# names the command file uses.
 
-e <- support.env()
 d <- sim.double(N = 400, seed = 61)
 
 read.stats <- function(f) {
@@ -9,17 +9,28 @@ read.stats <- function(f) {
   setNames(as.numeric(sub("^\\d{4}\t", "", l)), substr(l, 1, 4))
 }
 
-test_that("write.stats.ddf writes the documented codes", {
-  skip_if(is.null(e), "support file not found")
-  m <- ddf(method = "io", dsmodel = ~cds(key = "hn", formula = ~1),
-           mrmodel = ~glm(link = "logit", formula = ~distance), data = d, meta.data = list(width = 50))
+io.fit <- function() {
+  ddf(method = "io", dsmodel = ~cds(key = "hn", formula = ~1),
+      mrmodel = ~glm(link = "logit", formula = ~distance), data = d, meta.data = list(width = 50))
+}
+
+small.dht <- function() {
+  dat <- data.frame(object = 1:6, distance = c(1, 5, 9, 20, 30, 44), size = c(1, 2, 3, 1, 1, 2))
+  m <- ddf(method = "ds", dsmodel = ~cds(key = "unif", formula = ~1), data = dat, meta.data = list(width = 50))
+  dht(m, data.frame(Region.Label = c("A", "B"), Area = c(10, 20)),
+      data.frame(Sample.Label = c("a1", "a2", "b1"), Region.Label = c("A", "A", "B"), Effort = c(2, 3, 4)),
+      data.frame(object = 1:6, Region.Label = "A", Sample.Label = c("a1", "a1", "a2", "a2", "a2", "a2")),
+      options = list(varflag = 1, convert.units = 0.001))
+}
+
+test_that("the statistics of a fit carry the documented codes", {
+  m <- io.fit()
   s <- summary(m)
-  png(tempfile(fileext = ".png"))
-  g <- ddf.gof(m)
-  dev.off()
+  g <- on.device(ddf.gof(m))
   f <- tempfile()
+  on.exit(unlink(f))
   writeLines("old content", f)
-  e$write.stats.ddf(f, FALSE, m, s, g)
+  write.stats(f, FALSE, ddf.stats(m, s, g))
   lines <- readLines(f)
   expect_true(all(grepl("^[0-9]{4}\t-?[0-9]+(\\.[0-9]+)?$", lines)))
   v <- read.stats(f)
@@ -30,20 +41,15 @@ test_that("write.stats.ddf writes the documented codes", {
                 "0039" = g$cvm$W, "0040" = g$cvm$p)
   expect_equal(v[names(expected)], expected, tolerance = 1e-8)
   expect_equal(length(v), 31)
-  e$write.stats.ddf(f, TRUE, m, s)
+  write.stats(f, TRUE, ddf.stats(m, s))
   expect_equal(length(readLines(f)), 31 + 20)
 })
 
-test_that("write.stats.dht codes region, quantity and total; missing values are skipped", {
-  skip_if(is.null(e), "support file not found")
-  dat <- data.frame(object = 1:6, distance = c(1, 5, 9, 20, 30, 44), size = c(1, 2, 3, 1, 1, 2))
-  m <- ddf(method = "ds", dsmodel = ~cds(key = "unif", formula = ~1), data = dat, meta.data = list(width = 50))
-  r <- dht(m, data.frame(Region.Label = c("A", "B"), Area = c(10, 20)),
-           data.frame(Sample.Label = c("a1", "a2", "b1"), Region.Label = c("A", "A", "B"), Effort = c(2, 3, 4)),
-           data.frame(object = 1:6, Region.Label = "A", Sample.Label = c("a1", "a1", "a2", "a2", "a2", "a2")),
-           options = list(varflag = 1, convert.units = 0.001))
+test_that("the statistics of estimates code region, quantity and total; missing values are skipped", {
+  r <- small.dht()
   f <- tempfile()
-  e$write.stats.dht(f, FALSE, r)
+  on.exit(unlink(f))
+  write.stats(f, FALSE, dht.stats(r))
   v <- read.stats(f)
   expect_equal(v[["1000"]], 120)                    # total abundance of clusters
   expect_equal(v[["1010"]], 120)                    # region A
@@ -58,13 +64,24 @@ test_that("write.stats.dht codes region, quantity and total; missing values are 
 })
 
 test_that("values are written without an exponent and with enough digits", {
-  skip_if(is.null(e), "support file not found")
-  expect_equal(e$.quox.stat.lines(c(3, 7, 8, 9, 12), c(1234567.891, 0.000012345678, NA, Inf, -2.5)),
+  expect_equal(stat.lines(c(3, 7, 8, 9, 12), c(1234567.891, 0.000012345678, NA, Inf, -2.5)),
                c("0003\t1234567.89", "0007\t0.000012345678", "0012\t-2.5"))
 })
 
-test_that("remove.quox.support.functions removes the support functions", {
+test_that("the support file writes what the package writes and removes its functions", {
+  e <- support.env()
   skip_if(is.null(e), "support file not found")
+  m <- io.fit()
+  g <- on.device(ddf.gof(m))
+  r <- small.dht()
+  f1 <- tempfile(); f2 <- tempfile()
+  on.exit(unlink(c(f1, f2)))
+  e$write.stats.ddf(f1, FALSE, m, summary(m), g)
+  e$write.stats.dht(f1, TRUE, r)
+  write.stats(f2, FALSE, ddf.stats(m, summary(m), g))
+  write.stats(f2, TRUE, dht.stats(r))
+  expect_identical(readBin(f1, "raw", 1e5), readBin(f2, "raw", 1e5))
+  expect_error(e$check.factor.vars(d, "colour"), "factor column 'colour' named in the model definition")
   e$remove.quox.support.functions()
   expect_equal(ls(e, all.names = TRUE), character(0))
 })

@@ -1,0 +1,4 @@
+library(testthat)
+library(quox)
+
+test_check("quox")
