@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   libsqlite3-dev sqlite3 zlib1g-dev nlohmann-json3-dev libcli11-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  r-base-core r-cran-testthat
+  r-base-core r-cran-testthat r-cran-codetools
   clang libclang-rt-dev
 )
 
