@@ -123,8 +123,8 @@ bool SqliteTempQueries::MakeLayerQueries(host::ProjectDatabase& project, std::in
   while (!rest.empty()) {
     const host::Command c = reader_.GetNextCommand(rest);
     if (!c.found || !host::EqualsNoCase(c.name, "Select")) continue;
-    const auto layer_name = LastOption(c, "Layer");
-    const std::string criterion = LastOption(c, "Criteria").value_or("");
+    const auto layer_name = c.LastOption("Layer");
+    const std::string criterion = c.LastOption("Criteria").value_or("");
     if (!layer_name || layer_name->empty()) {
       log.Add("The " + DataFilterLabel(project, id) +
                   " has a Select command without /Layer=NAME (criterion: " + criterion + ").",
@@ -237,7 +237,7 @@ bool SqliteTempQueries::DeleteTempQueries(std::int32_t id, host::dao::Database& 
 bool SqliteTempQueries::GetAreaFilterText(std::string& area_filter_text,
                                         const std::string& data_filter_definition, host::Log& log) {
   const host::Command c = reader_.GetCommand(data_filter_definition, "Units");
-  area_filter_text = c.found ? LastOption(c, "Area").value_or("") : "";
+  area_filter_text = c.found ? c.LastOption("Area").value_or("") : "";
   return true;
 }
 
@@ -249,7 +249,7 @@ bool SqliteTempQueries::GetAreaSource(std::string& area_field, std::string& area
                                     const std::string& start_layer, std::int32_t strat_type,
                                     std::int32_t strat_layer_type, host::Log& log) {
   const host::Command c = reader_.GetCommand(survey_definition, "Area");
-  const std::string name = c.found ? LastOption(c, "Fld").value_or("") : "";
+  const std::string name = c.found ? c.LastOption("Fld").value_or("") : "";
   if (name.empty() || host::EqualsNoCase(name, "None")) {
     area_field = "None";
     area_layer.clear();
@@ -309,7 +309,7 @@ bool SqliteTempQueries::GetEffortSource(std::string& effort_field, std::string& 
                                       std::int32_t strat_type, std::int32_t strat_layer_type,
                                       host::Log& log) {
   const host::Command c = reader_.GetCommand(survey_definition, "Effort");
-  const std::string name = c.found ? LastOption(c, "Fld").value_or("") : "";
+  const std::string name = c.found ? c.LastOption("Fld").value_or("") : "";
   if (name.empty() || host::EqualsNoCase(name, "None")) {
     log.Add("The survey definition names no effort field (Effort /Fld=NAME).", kError);
     return false;
