@@ -322,9 +322,9 @@ bool SqliteTempQueries::GetEffortSource(std::string& effort_field, std::string& 
             kError);
     return false;
   }
-  // Only the sample layers up to the top one (type 20) are part of the samples.
-  for (; layer && layer->LayerType() >= 20 && layer->LayerType() <= 25;
-       layer = layer->LayerType() == 20 ? nullptr : layer->GetParentLayer("")) {
+  // Only the sample layers up to the top one are part of the samples.
+  for (; layer && host::IsSampleLayerType(layer->LayerType());
+       layer = layer->LayerType() == host::kLayerSample ? nullptr : layer->GetParentLayer("")) {
     field = layer->Fields().Item(name);
     if (field) break;
   }
@@ -349,12 +349,16 @@ bool SqliteTempQueries::GetEffortSource(std::string& effort_field, std::string& 
 }
 
 std::string SqliteTempQueries::GetLayerTypeName(std::int32_t layer_type) {
-  if (layer_type == 1) return "Global";
-  if (layer_type == 10) return "Stratum";
-  if (layer_type > 10 && layer_type <= 15) return "Substratum" + std::to_string(layer_type - 10);
-  if (layer_type == 20) return "Sample";
-  if (layer_type > 20 && layer_type <= 25) return "Subsample" + std::to_string(layer_type - 20);
-  if (layer_type == 30) return "Observation";
+  using host::kLayerSample;
+  using host::kLayerStratum;
+  if (layer_type == host::kLayerGlobal) return "Global";
+  if (layer_type == kLayerStratum) return "Stratum";
+  if (host::IsStratumLayerType(layer_type))
+    return "Substratum" + std::to_string(layer_type - kLayerStratum);
+  if (layer_type == kLayerSample) return "Sample";
+  if (host::IsSampleLayerType(layer_type))
+    return "Subsample" + std::to_string(layer_type - kLayerSample);
+  if (layer_type == host::kLayerObservation) return "Observation";
   return std::to_string(layer_type);
 }
 
