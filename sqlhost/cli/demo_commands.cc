@@ -22,6 +22,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "pramble/engine_interface.h"
 #include "sqlhost/cli/commands.h"
 #include "sqlhost/cli/exit_codes.h"
 #include "sqlhost/cli/item_run.h"
@@ -374,7 +375,8 @@ int Demo(const std::string& dir_arg, std::uint64_t seed) {
     std::cout << sqlhost::Project::StatusText(run.final_status) << " (status "
               << run.final_status << ", " << Seconds(Clock::now() - item_start) << ", " << plots
               << (plots == 1 ? " plot file)\n" : " plot files)\n");
-    if (!run.stop_requested && run.final_status != 1 && run.final_status != 2) {
+    if (!run.stop_requested && run.final_status != kStatusFinished &&
+        run.final_status != kStatusFinishedWithWarnings) {
       std::cerr << "    the end of the run's log:\n" << Tail(log, 15);
     }
     outcomes.push_back(outcome);

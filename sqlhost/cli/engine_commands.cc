@@ -128,13 +128,13 @@ class ItemLock {
 void MarkUnfinished(sqlhost::Project& project, std::int32_t id) {
   try {
     const std::optional<sqlhost::ItemInfo> item = project.FindItem(id);
-    if (!item || item->status < 6) return;
+    if (!item || item->status < kStatusPreparing) return;
     host::BrowserList& browsers = project.Browsers();
-    browsers.Item(browsers.IndexOfItem(id)).Items().Item(id)->SetStatus(3);
+    browsers.Item(browsers.IndexOfItem(id)).Items().Item(id)->SetStatus(kStatusFinishedWithErrors);
     project.NotifyItemChanged();
     std::cerr << "pramble run: analysis item " << id << " is marked 3 "
-              << sqlhost::Project::StatusText(3) << "; the results of this run were not stored"
-              << std::endl;
+              << sqlhost::Project::StatusText(kStatusFinishedWithErrors)
+              << "; the results of this run were not stored" << std::endl;
   } catch (const std::exception& e) {
     std::cerr << "pramble run: analysis item " << id
               << " could not be marked as finished with errors either (" << e.what()

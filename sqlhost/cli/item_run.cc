@@ -64,10 +64,10 @@ ItemRunResult RunItemToEnd(const std::shared_ptr<sqlhost::Project>& project, std
 
 int ExitCodeOfFinalStatus(std::int32_t status) {
   switch (status) {
-    case 1:
-    case 2: return kExitOk;
-    case 3: return kExitRunErrors;
-    case 0: return kExitRunStopped;
+    case kStatusFinished:
+    case kStatusFinishedWithWarnings: return kExitOk;
+    case kStatusFinishedWithErrors: return kExitRunErrors;
+    case kStatusNotRun: return kExitRunStopped;
     default: return kExitComponentError;
   }
 }

@@ -218,12 +218,4 @@ std::vector<std::string> TextDefinitionReader::SplitList(const std::string& text
   }
 }
 
-std::optional<std::string> LastOption(const host::Command& command, const std::string& option) {
-  std::optional<std::string> value;
-  for (int i = 0; i < command.OptionCount(); ++i) {
-    if (host::EqualsNoCase(command.option_names[i], option)) value = command.option_values[i];
-  }
-  return value;
-}
-
 }  // namespace pramble::sqlhost

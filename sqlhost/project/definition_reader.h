@@ -43,8 +43,4 @@ class TextDefinitionReader : public host::DefinitionReader {
                                      const std::string& delimiter) override;
 };
 
-// The value of the last option named `option` (compared without regard to
-// case) of `command`; nullopt when the command has no such option.
-std::optional<std::string> LastOption(const host::Command& command, const std::string& option);
-
 }  // namespace pramble::sqlhost

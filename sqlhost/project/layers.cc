@@ -93,7 +93,8 @@ std::int32_t FieldTypeOfKind(const std::string& kind) {
 }
 
 bool IsLayerTypeCode(std::int64_t code) {
-  return code == 1 || (code >= 10 && code <= 15) || (code >= 20 && code <= 25) || code == 30;
+  return code == host::kLayerGlobal || host::IsStratumLayerType(code) ||
+         host::IsSampleLayerType(code) || code == host::kLayerObservation;
 }
 
 }  // namespace pramble::sqlhost

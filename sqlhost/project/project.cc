@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "pramble/engine_interface.h"
 #include "pramble/host/errors.h"
 #include "sqlhost/project/schema.h"
 #include "sqlhost/project/statement.h"
@@ -355,21 +356,21 @@ void Project::DeleteStats(std::int32_t id) {
 // ---------------------------------------------------------------------------
 std::string Project::StatusText(std::int32_t status) {
   switch (status) {
-    case 0:
+    case kStatusNotRun:
       return "Not run";
-    case 1:
+    case kStatusFinished:
       return "Finished";
-    case 2:
+    case kStatusFinishedWithWarnings:
       return "Finished with warnings";
-    case 3:
+    case kStatusFinishedWithErrors:
       return "Finished with errors";
-    case 6:
+    case kStatusPreparing:
       return "Preparing";
-    case 7:
+    case kStatusEngineRunning:
       return "Engine running";
-    case 8:
+    case kStatusReadingResults:
       return "Reading results";
-    case 9:
+    case kStatusStopping:
       return "Stopping";
     default:
       return "Unknown";

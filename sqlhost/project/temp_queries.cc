@@ -123,8 +123,8 @@ bool SqliteTempQueries::MakeLayerQueries(host::ProjectDatabase& project, std::in
   while (!rest.empty()) {
     const host::Command c = reader_.GetNextCommand(rest);
     if (!c.found || !host::EqualsNoCase(c.name, "Select")) continue;
-    const auto layer_name = LastOption(c, "Layer");
-    const std::string criterion = LastOption(c, "Criteria").value_or("");
+    const auto layer_name = c.LastOption("Layer");
+    const std::string criterion = c.LastOption("Criteria").value_or("");
     if (!layer_name || layer_name->empty()) {
       log.Add("The " + DataFilterLabel(project, id) +
                   " has a Select command without /Layer=NAME (criterion: " + criterion + ").",
@@ -237,7 +237,7 @@ bool SqliteTempQueries::DeleteTempQueries(std::int32_t id, host::dao::Database& 
 bool SqliteTempQueries::GetAreaFilterText(std::string& area_filter_text,
                                         const std::string& data_filter_definition, host::Log& log) {
   const host::Command c = reader_.GetCommand(data_filter_definition, "Units");
-  area_filter_text = c.found ? LastOption(c, "Area").value_or("") : "";
+  area_filter_text = c.found ? c.LastOption("Area").value_or("") : "";
   return true;
 }
 
@@ -249,7 +249,7 @@ bool SqliteTempQueries::GetAreaSource(std::string& area_field, std::string& area
                                     const std::string& start_layer, std::int32_t strat_type,
                                     std::int32_t strat_layer_type, host::Log& log) {
   const host::Command c = reader_.GetCommand(survey_definition, "Area");
-  const std::string name = c.found ? LastOption(c, "Fld").value_or("") : "";
+  const std::string name = c.found ? c.LastOption("Fld").value_or("") : "";
   if (name.empty() || host::EqualsNoCase(name, "None")) {
     area_field = "None";
     area_layer.clear();
@@ -309,7 +309,7 @@ bool SqliteTempQueries::GetEffortSource(std::string& effort_field, std::string& 
                                       std::int32_t strat_type, std::int32_t strat_layer_type,
                                       host::Log& log) {
   const host::Command c = reader_.GetCommand(survey_definition, "Effort");
-  const std::string name = c.found ? LastOption(c, "Fld").value_or("") : "";
+  const std::string name = c.found ? c.LastOption("Fld").value_or("") : "";
   if (name.empty() || host::EqualsNoCase(name, "None")) {
     log.Add("The survey definition names no effort field (Effort /Fld=NAME).", kError);
     return false;
@@ -322,9 +322,9 @@ bool SqliteTempQueries::GetEffortSource(std::string& effort_field, std::string& 
             kError);
     return false;
   }
-  // Only the sample layers up to the top one (type 20) are part of the samples.
-  for (; layer && layer->LayerType() >= 20 && layer->LayerType() <= 25;
-       layer = layer->LayerType() == 20 ? nullptr : layer->GetParentLayer("")) {
+  // Only the sample layers up to the top one are part of the samples.
+  for (; layer && host::IsSampleLayerType(layer->LayerType());
+       layer = layer->LayerType() == host::kLayerSample ? nullptr : layer->GetParentLayer("")) {
     field = layer->Fields().Item(name);
     if (field) break;
   }
@@ -349,12 +349,16 @@ bool SqliteTempQueries::GetEffortSource(std::string& effort_field, std::string& 
 }
 
 std::string SqliteTempQueries::GetLayerTypeName(std::int32_t layer_type) {
-  if (layer_type == 1) return "Global";
-  if (layer_type == 10) return "Stratum";
-  if (layer_type > 10 && layer_type <= 15) return "Substratum" + std::to_string(layer_type - 10);
-  if (layer_type == 20) return "Sample";
-  if (layer_type > 20 && layer_type <= 25) return "Subsample" + std::to_string(layer_type - 20);
-  if (layer_type == 30) return "Observation";
+  using host::kLayerSample;
+  using host::kLayerStratum;
+  if (layer_type == host::kLayerGlobal) return "Global";
+  if (layer_type == kLayerStratum) return "Stratum";
+  if (host::IsStratumLayerType(layer_type))
+    return "Substratum" + std::to_string(layer_type - kLayerStratum);
+  if (layer_type == kLayerSample) return "Sample";
+  if (host::IsSampleLayerType(layer_type))
+    return "Subsample" + std::to_string(layer_type - kLayerSample);
+  if (layer_type == host::kLayerObservation) return "Observation";
   return std::to_string(layer_type);
 }
 

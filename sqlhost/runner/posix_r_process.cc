@@ -232,7 +232,8 @@ std::string PosixRProcess::GetEnginePath(host::ProjectDatabase& project) {
   error_message_.clear();
   std::string configured;
   try {
-    configured = host::ToText(project.Settings().GetSetting(1, 1, "R", "EnginePath"));
+    configured = host::ToText(project.Settings().GetSetting(
+        host::kSettingScopeProject, host::kSettingText, "R", "EnginePath"));
   } catch (const host::HostError& e) {
     error_message_ = "R could not be found: the setting R/EnginePath cannot be read: " +
                      e.description();
@@ -261,7 +262,7 @@ std::string PosixRProcess::GetEnginePath(host::ProjectDatabase& project) {
 }
 
 void PosixRProcess::PostStartFailure(const std::string& message) {
-  Outcome outcome{6, "R could not be started: " + message};
+  Outcome outcome{host::kEngineNotStarted, "R could not be started: " + message};
   loop_.Post([state = state_, runner = this, outcome] { Deliver(state, runner, outcome); });
 }
 
@@ -275,8 +276,9 @@ void PosixRProcess::Deliver(const std::shared_ptr<State>& state, PosixRProcess* 
     stopped = state->stop_requested;
   }
   // A stopped run ends with 0; a start that failed keeps its message.
-  const std::int32_t status = stopped ? 0 : outcome.status;
-  runner->error_message_ = stopped && outcome.status != 6 ? "" : outcome.message;
+  const std::int32_t status = stopped ? host::kEngineStopped : outcome.status;
+  runner->error_message_ =
+      stopped && outcome.status != host::kEngineNotStarted ? "" : outcome.message;
   // The handler may destroy the runner: nothing of it is touched afterwards.
   RunFinishedHandler handler = runner->handler_;
   if (handler) handler(status);
@@ -407,23 +409,29 @@ void PosixRProcess::Run(const std::string& engine_path, const std::string& folde
       }
     }
     if (rc != 0) {
-      outcome = {4, "The end of R could not be awaited: " + Reason(wait_error)};
+      outcome = {host::kEngineEndedAbnormally,
+                 "The end of R could not be awaited: " + Reason(wait_error)};
     } else if (WIFEXITED(status)) {
       const int code = WEXITSTATUS(status);
       if (code == 0)
-        outcome.status = LogReportsWarnings(log_file) ? 2 : 1;
+        outcome.status = LogReportsWarnings(log_file) ? host::kEngineFinishedWithWarnings
+                                                      : host::kEngineFinished;
       else if (code == 1)
-        outcome.status = 3;
+        outcome.status = host::kEngineReportedError;
       else
-        outcome = {4, "R ended with exit status " + std::to_string(code) + "."};
-      if (const std::string full = FullFolderOf(log_file); !full.empty() && outcome.status <= 3)
-        outcome = {4, "R ended, but the file system of the folder '" + full +
-                          "' is full: the log, results and statistics that R wrote there may "
-                          "be cut short."};
+        outcome = {host::kEngineEndedAbnormally,
+                   "R ended with exit status " + std::to_string(code) + "."};
+      if (const std::string full = FullFolderOf(log_file);
+          !full.empty() && outcome.status <= host::kEngineReportedError)
+        outcome = {host::kEngineEndedAbnormally,
+                   "R ended, but the file system of the folder '" + full +
+                       "' is full: the log, results and statistics that R wrote there may "
+                       "be cut short."};
     } else if (WIFSIGNALED(status)) {
-      outcome = {5, "R was ended by " + SignalText(WTERMSIG(status)) + "."};
+      outcome = {host::kEngineKilled, "R was ended by " + SignalText(WTERMSIG(status)) + "."};
     } else {
-      outcome = {4, "R ended abnormally (wait status " + std::to_string(status) + ")."};
+      outcome = {host::kEngineEndedAbnormally,
+                 "R ended abnormally (wait status " + std::to_string(status) + ")."};
     }
     loop->Post([state, runner, outcome] { Deliver(state, runner, outcome); });
   });

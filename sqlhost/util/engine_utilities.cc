@@ -16,17 +16,13 @@
 namespace pramble::sqlhost {
 namespace {
 
-constexpr std::int32_t kScopeProject = 1;
-constexpr std::int32_t kKindText = 1;
-constexpr std::int32_t kKindNumber = 2;
-
 // The setting when it holds a non-empty text, else the environment variable
 // when set and non-empty, else the built-in value.
 std::string SettingOrDefault(host::ProjectDatabase& project, const std::string& section,
                              const std::string& key, const char* env_name,
                              const std::string& built_in) {
-  const std::string stored =
-      host::ToText(project.Settings().GetSetting(kScopeProject, kKindText, section, key));
+  const std::string stored = host::ToText(
+      project.Settings().GetSetting(host::kSettingScopeProject, host::kSettingText, section, key));
   if (!stored.empty()) return stored;
   const char* env = std::getenv(env_name);
   if (env != nullptr && *env != '\0') return env;
@@ -87,16 +83,20 @@ bool QuoxEngineUtilities::GetPlotSettings(host::PlotSettings& settings,
     std::int32_t kind;
   };
   const Entry entries[] = {
-      {"Format", &settings.format, kKindText},        {"Width", &settings.width, kKindNumber},
-      {"Height", &settings.height, kKindNumber},      {"PointSize", &settings.point_size, kKindNumber},
-      {"Quality", &settings.quality, kKindNumber},    {"Lwd", &settings.lwd, kKindNumber},
-      {"Lty", &settings.lty, kKindNumber},            {"Pch", &settings.pch, kKindNumber},
-      {"Cex", &settings.cex, kKindNumber},
+      {"Format", &settings.format, host::kSettingText},
+      {"Width", &settings.width, host::kSettingNumber},
+      {"Height", &settings.height, host::kSettingNumber},
+      {"PointSize", &settings.point_size, host::kSettingNumber},
+      {"Quality", &settings.quality, host::kSettingNumber},
+      {"Lwd", &settings.lwd, host::kSettingNumber},
+      {"Lty", &settings.lty, host::kSettingNumber},
+      {"Pch", &settings.pch, host::kSettingNumber},
+      {"Cex", &settings.cex, host::kSettingNumber},
   };
   try {
     for (const Entry& entry : entries) {
       const host::Value value =
-          project.Settings().GetSetting(kScopeProject, entry.kind, "Plot", entry.key);
+          project.Settings().GetSetting(host::kSettingScopeProject, entry.kind, "Plot", entry.key);
       if (!host::IsNull(value)) *entry.value = host::ToText(value);
     }
   } catch (const host::HostError& e) {

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "pramble/host/errors.h"
+#include "pramble/host/r_process.h"
 #include "pramble/host/value.h"
 
 namespace pramble::sqlhost {
@@ -120,13 +121,13 @@ host::Value DefaultValueOf(const std::string& expression) {
 
 std::string SqliteResultsUtilities::GetEngineStatusText(std::int32_t engine_status) {
   switch (engine_status) {
-    case 0: return "Stopped";
-    case 1: return "Finished";
-    case 2: return "Finished with warnings";
-    case 3: return "R reported an error";
-    case 4: return "R ended abnormally";
-    case 5: return "R was killed";
-    case 6: return "R could not be started";
+    case host::kEngineStopped: return "Stopped";
+    case host::kEngineFinished: return "Finished";
+    case host::kEngineFinishedWithWarnings: return "Finished with warnings";
+    case host::kEngineReportedError: return "R reported an error";
+    case host::kEngineEndedAbnormally: return "R ended abnormally";
+    case host::kEngineKilled: return "R was killed";
+    case host::kEngineNotStarted: return "R could not be started";
     default: return "Unknown status " + std::to_string(engine_status);
   }
 }

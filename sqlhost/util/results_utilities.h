@@ -19,8 +19,9 @@ namespace pramble::sqlhost {
 class SqliteResultsUtilities : public host::ResultsUtilities {
  public:
   // "Stopped", "Finished", "Finished with warnings", "R reported an error",
-  // "R ended abnormally", "R was killed", "R could not be started" for 0 to
-  // 6 (host/r_process.h); "Unknown status N" for any other N.
+  // "R ended abnormally", "R was killed", "R could not be started" for the
+  // engine status values 0 to 6 (pramble/host/r_process.h); "Unknown status N"
+  // for any other N.
   std::string GetEngineStatusText(std::int32_t engine_status) override;
   std::string CompressText(const std::string& text) override;
   // A 32-bit integer field. `attributes` (DAO field attributes) are not used.

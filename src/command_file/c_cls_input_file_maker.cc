@@ -125,7 +125,8 @@ host::ProjectDatabase& CClsInputFileMaker::Impl::Project() const {
 bool CClsInputFileMaker::Impl::GetBoolSetting(const std::string& strSection,
                                               const std::string& strKey,
                                               const host::Value& varDefault) const {
-  return host::ToBool(Project().Settings().GetSetting(1, 3, strSection, strKey, varDefault));
+  return host::ToBool(Project().Settings().GetSetting(
+      host::kSettingScopeProject, host::kSettingBoolean, strSection, strKey, varDefault));
 }
 
 std::string CClsInputFileMaker::Impl::RPath(const std::string& path) {
@@ -192,7 +193,8 @@ bool CClsInputFileMaker::Impl::AppendLinkQuoxLibraryString(host::clsStringBuilde
     // installs the package unconditionally.
     const bool blnForceLoad = GetBoolSetting("R", "ForceLoadLibrary", host::Value(true));
     if (blnForceLoad)
-      project.Settings().SaveSetting(1, 3, "R", "ForceLoadLibrary", host::Value(false));
+      project.Settings().SaveSetting(host::kSettingScopeProject, host::kSettingBoolean, "R",
+                                     "ForceLoadLibrary", host::Value(false));
 
     host::EngineUtilities& engine = host::CurrentServices().Engine();
     const std::string strPackageName =

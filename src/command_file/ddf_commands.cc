@@ -77,13 +77,8 @@ bool CClsInputFileMaker::Impl::GetCutpoints(std::string& strIntervals, std::stri
       LogAdd("Cannot find the Distance command in the Data Filter Definition.", 2);
       return false;
     }
-    for (int i = 0; i < cmd.OptionCount(); ++i) {
-      if (EqualsNoCase(cmd.option_names[i], "Width")) {
-        strWidth = cmd.option_values[i];
-      } else if (EqualsNoCase(cmd.option_names[i], "Intervals")) {
-        strIntervals = cmd.option_values[i];
-      }
-    }
+    strWidth = cmd.LastOption("Width").value_or("");
+    strIntervals = cmd.LastOption("Intervals").value_or("");
     return true;
   } catch (...) {
     LogErrorSource("InputFileMaker.GetCutpoints");
@@ -205,14 +200,9 @@ bool CClsInputFileMaker::Impl::AppendRunDdfString(host::clsStringBuilder& sb,
         }
         L.Append("),");
       } else if (EqualsNoCase(name, "Diagnostics")) {
-        for (int i = 0; i < cmd.OptionCount(); ++i) {
-          const std::string& option = cmd.option_names[i];
-          if (EqualsNoCase(option, "Plot")) {
-            blnPlotRequested = EqualsNoCase(cmd.option_values[i], "T");
-          } else if (EqualsNoCase(option, "GOF")) {
-            blnGofRequested = EqualsNoCase(cmd.option_values[i], "T");
-          }
-        }
+        // A later Diagnostics command overrides only the options it gives.
+        if (const auto plot = cmd.LastOption("Plot")) blnPlotRequested = EqualsNoCase(*plot, "T");
+        if (const auto gof = cmd.LastOption("GOF")) blnGofRequested = EqualsNoCase(*gof, "T");
       }
     }
 

@@ -61,20 +61,13 @@ bool CClsInputFileMaker::Impl::AppendRunDhtString(host::clsStringBuilder& sb) {
       return false;
     }
 
-    std::string strPrintOptions = "0";
-    std::string strVarFlag;
     const host::Command density = reader.GetCommand(mstrModelDefinitionDefinition, "Density");
     if (!density.found) {
       LogAdd("Could not find 'Density' command in Model definition.", 2);
       return false;
     }
-    for (int i = 0; i < density.OptionCount(); ++i) {
-      if (EqualsNoCase(density.option_names[i], "VarFlag")) {
-        strVarFlag = density.option_values[i];
-      } else if (EqualsNoCase(density.option_names[i], "PrintOptions")) {
-        strPrintOptions = density.option_values[i];
-      }
-    }
+    const std::string strVarFlag = density.LastOption("VarFlag").value_or("");
+    const std::string strPrintOptions = density.LastOption("PrintOptions").value_or("0");
 
     if (!reader.GetCommand(mstrSurveyDefinition, "Object").found) {
       LogAdd("Could not find 'Object' command in Survey definition.", 2);

@@ -16,9 +16,7 @@ namespace {
 
 // Sets `target` from every "Fld" option of `cmd`; the last one counts.
 void TakeFieldOption(const host::Command& cmd, std::string& target) {
-  for (int i = 0; i < cmd.OptionCount(); ++i) {
-    if (host::EqualsNoCase(cmd.option_names[i], "Fld")) target = cmd.option_values[i];
-  }
+  if (const auto field = cmd.LastOption("Fld")) target = *field;
 }
 
 // Checks one field that a double-observer survey needs; logs and answers

@@ -15,8 +15,6 @@ namespace {
 
 // The sample layer types, as GetParentLayer takes them.
 constexpr char kSampleTypes[] = "20,21,22,23,24,25";
-// The top sample layer, whose records link to the stratum layer.
-constexpr std::int32_t kTopSampleLayer = 20;
 
 }  // namespace
 
@@ -26,7 +24,7 @@ bool CClsDataFileMaker::Impl::GetSampleLayerType(std::int32_t& lngSmpLayerType,
     const host::Command cmd =
         host::CurrentServices().Reader().GetCommand(ModelDefinitionDefinition, "Sample");
     if (cmd.OptionCount() == 0) {
-      lngSmpLayerType = kTopSampleLayer;
+      lngSmpLayerType = host::kLayerSample;
     } else {
       for (int i = 0; i < cmd.OptionCount(); ++i) {
         if (host::EqualsNoCase(cmd.option_names[i], "LayerType"))
@@ -86,7 +84,8 @@ bool CClsDataFileMaker::Impl::MakeSmpQuery(std::int32_t lngSmpLayerType, std::in
       const std::string t = QueryName(layer_name);
       host::LayerFieldList& fields = layer.Fields();
 
-      if (layer_type == kTopSampleLayer) {
+      // The top sample layer's records link to the stratum layer.
+      if (layer_type == host::kLayerSample) {
         top = true;
         sel += "[" + t + "].[" + Required(fields.LinkField()).Name() + "] AS STR_LINK, ";
       }

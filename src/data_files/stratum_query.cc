@@ -44,7 +44,7 @@ bool CClsDataFileMaker::Impl::GetStratificationType(std::int32_t& lngStratType,
     }
 
     if (lngStratType == 0) {
-      lngStratLayerType = 1;
+      lngStratLayerType = host::kLayerGlobal;
       strStratFieldName = "";
     } else {
       for (int i = 0; i < cmd.OptionCount(); ++i) {

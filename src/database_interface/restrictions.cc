@@ -45,22 +45,15 @@ bool CClsDatabaseInterface::CheckPassesEngineRestrictions(bool blnRunDdf, bool /
 
     // Automatic equal intervals are not supported; a later option of the same
     // name overrides an earlier one.
-    std::string strLeft;
-    std::string strIntervals;
     const host::Command distance = reader.GetCommand(mstrDataFilterDefinition, "Distance");
-    for (int i = 0; i < distance.OptionCount(); ++i) {
-      const std::string& name = distance.option_names[i];
-      if (host::EqualsNoCase(name, "Left")) {
-        strLeft = distance.option_values[i];
-      } else if (host::EqualsNoCase(name, "Intervals")) {
-        strIntervals = distance.option_values[i];
-      } else if (host::EqualsNoCase(name, "NClass")) {
-        Refuse(
-            "This version of the Quox engine does not automatic equal intervals - please use "
-            "the data filter to manually specify the interval cutpoints.");
-        return false;
-      }
+    if (distance.LastOption("NClass")) {
+      Refuse(
+          "This version of the Quox engine does not automatic equal intervals - please use "
+          "the data filter to manually specify the interval cutpoints.");
+      return false;
     }
+    const std::string strLeft = distance.LastOption("Left").value_or("");
+    const std::string strIntervals = distance.LastOption("Intervals").value_or("");
 
     if (!blnRunDdf) return true;
 

@@ -10,6 +10,7 @@
 #include "pramble/host/dao.h"
 #include "pramble/host/errors.h"
 #include "pramble/host/project_database.h"
+#include "pramble/host/r_process.h"
 #include "pramble/host/services.h"
 #include "pramble/host/value.h"
 
@@ -68,10 +69,10 @@ bool LogReportsError(const std::string& r_log) {
   return false;
 }
 
-// A run that R finished (status 1) whose results or statistics were lost
-// ends with warnings at least.
+// A run that R finished whose results or statistics were lost ends with
+// warnings at least.
 void MarkResultsLost(std::int32_t& udtEngineStatus) {
-  if (udtEngineStatus == 1) udtEngineStatus = 2;
+  if (udtEngineStatus == host::kEngineFinished) udtEngineStatus = host::kEngineFinishedWithWarnings;
 }
 
 }  // namespace
@@ -97,7 +98,7 @@ bool CClsDatabaseInterface::SaveResults(std::int32_t& udtEngineStatus) {
   }
 
   // In debug mode R never ran; a run that never started left no file.
-  if (!mblnDebugMode && udtEngineStatus != 6) {
+  if (!mblnDebugMode && udtEngineStatus != host::kEngineNotStarted) {
     try {
       std::string strLog;
       if (!files.ReadTextFile(mstrLogFile, strLog)) {
@@ -106,7 +107,8 @@ bool CClsDatabaseInterface::SaveResults(std::int32_t& udtEngineStatus) {
         LogAdd("-- Start of Analyis Engine Log File --", 0);
         LogAdd(strLog, 0);
         LogAdd("-- End of Analyis Engine Log File --", 0);
-        if (LogReportsError(strLog) && udtEngineStatus < 3) udtEngineStatus = 3;
+        if (LogReportsError(strLog) && udtEngineStatus < host::kEngineReportedError)
+          udtEngineStatus = host::kEngineReportedError;
       }
     } catch (...) {
       LogAdd("Engine finished, but Corvane could not read the log file.", 1);
@@ -116,7 +118,8 @@ bool CClsDatabaseInterface::SaveResults(std::int32_t& udtEngineStatus) {
                "'",
            0);
 
-    if (udtEngineStatus >= 1 && udtEngineStatus <= 4) {
+    if (udtEngineStatus >= host::kEngineFinished &&
+        udtEngineStatus <= host::kEngineEndedAbnormally) {
       try {
         LogAdd("Reading Results", 0);
         if (!files.ReadTextFile(mstrResultsFile, strOutput)) {
@@ -134,7 +137,8 @@ bool CClsDatabaseInterface::SaveResults(std::int32_t& udtEngineStatus) {
       }
     }
 
-    if (udtEngineStatus == 1 || udtEngineStatus == 2) {
+    if (udtEngineStatus == host::kEngineFinished ||
+        udtEngineStatus == host::kEngineFinishedWithWarnings) {
       try {
         if (SaveStatsFileContents(mstrStatsFile)) {
           blnStatsSaved = true;
@@ -150,7 +154,7 @@ bool CClsDatabaseInterface::SaveResults(std::int32_t& udtEngineStatus) {
       }
     }
   }
-  if (mblnDebugMode || udtEngineStatus != 6) LogAdd("Run finished", 0);
+  if (mblnDebugMode || udtEngineStatus != host::kEngineNotStarted) LogAdd("Run finished", 0);
 
   // Plot files of an earlier run must not stand beside a run that stored no
   // statistics (stopped, never started, failed in R, results lost): they go
@@ -170,8 +174,8 @@ bool CClsDatabaseInterface::SaveResults(std::int32_t& udtEngineStatus) {
       return false;
     }
     // An absent setting stores plain texts.
-    const host::Value level =
-        mProjectDatabase->Settings().GetSetting(1, 2, "General", "CompressionLevel");
+    const host::Value level = mProjectDatabase->Settings().GetSetting(
+        host::kSettingScopeProject, host::kSettingNumber, "General", "CompressionLevel");
     const std::int32_t lngCompressionLevel = host::IsNull(level) ? 0 : host::ToLong(level);
 
     mrsResults->Seek("=", host::Value{static_cast<std::int64_t>(mlngID)});

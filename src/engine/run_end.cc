@@ -28,23 +28,25 @@ void QuoxNEngineInterface::FinishRun(std::int32_t& EngineStatus) {
   // release from inside its own RunFinished.
   mclsRProcess.reset();
 
-  // 0 is valid only after a stop was requested.
-  if ((EngineStatus == 0 && !mblnStopRequested) || EngineStatus < 0 || EngineStatus > 6) {
+  // Stopped is valid only after a stop was requested.
+  if ((EngineStatus == host::kEngineStopped && !mblnStopRequested) ||
+      EngineStatus < host::kEngineStopped || EngineStatus > host::kEngineNotStarted) {
     LogAdd("Analysis engine terminated unexpectedly (with error code " +
                std::to_string(EngineStatus) + ").",
            2);
-    EngineStatus = 4;
+    EngineStatus = host::kEngineEndedAbnormally;
   }
 
   PublishStatus(kStatusReadingResults);
-  if (!mclsDatabaseInterface->SaveResults(EngineStatus)) EngineStatus = 4;
+  if (!mclsDatabaseInterface->SaveResults(EngineStatus))
+    EngineStatus = host::kEngineEndedAbnormally;
   mclsDatabaseInterface.reset();
 
   std::int32_t lngItemStatus;
   switch (EngineStatus) {
-    case 0: lngItemStatus = kStatusNotRun; break;
-    case 1: lngItemStatus = kStatusFinished; break;
-    case 2: lngItemStatus = kStatusFinishedWithWarnings; break;
+    case host::kEngineStopped: lngItemStatus = kStatusNotRun; break;
+    case host::kEngineFinished: lngItemStatus = kStatusFinished; break;
+    case host::kEngineFinishedWithWarnings: lngItemStatus = kStatusFinishedWithWarnings; break;
     default: lngItemStatus = kStatusFinishedWithErrors; break;
   }
   if (lngItemStatus != kStatusFinishedWithErrors) {
@@ -71,7 +73,8 @@ bool QuoxNEngineInterface::StopItemRun() {
   if (!gLog) {
     gLog = host::CurrentServices().NewLog();
     gLog->SetTimeStamp(host::ToBool(mProjectDatabase->Settings().GetSetting(
-        1, 3, "AnalysisDetails", "TimeStampLog", host::Value{false})));
+        host::kSettingScopeProject, host::kSettingBoolean, "AnalysisDetails", "TimeStampLog",
+        host::Value{false})));
   }
   PublishStatus(kStatusStopping);
   LogAdd("Stopping the run", 0);
@@ -89,7 +92,8 @@ bool QuoxNEngineInterface::ResetItem(std::int32_t ID, const std::string& /*Param
     gLog = host::CurrentServices().NewLog();
     if (!mProjectDatabase) throw host::HostError(host::kErrObjectNotSet, "Object variable not set");
     gLog->SetTimeStamp(host::ToBool(mProjectDatabase->Settings().GetSetting(
-        1, 3, "AnalysisDetails", "TimeStampLog", host::Value{false})));
+        host::kSettingScopeProject, host::kSettingBoolean, "AnalysisDetails", "TimeStampLog",
+        host::Value{false})));
     mlngID = ID;
     GetBrowserItem();
     mclsDatabaseInterface = std::make_unique<CClsDatabaseInterface>();

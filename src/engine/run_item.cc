@@ -52,13 +52,15 @@ bool QuoxNEngineInterface::RunItem(std::int32_t ID, const std::string& /*Paramet
   if (!mProjectDatabase) ReportError(kResProjectDatabaseNotSet, "QuoxNEngineInterface.RunItem");
 
   gLog->SetTimeStamp(host::ToBool(mProjectDatabase->Settings().GetSetting(
-      1, 3, "AnalysisDetails", "TimeStampLog", host::Value{false})));
+      host::kSettingScopeProject, host::kSettingBoolean, "AnalysisDetails", "TimeStampLog",
+      host::Value{false})));
 
   mlngID = ID;
   GetBrowserItem();
 
-  mblnDebugMode = host::ToBool(mProjectDatabase->Settings().GetSetting(
-      1, 3, "AnalysisDetails", "DebugMode", host::Value{false}));
+  mblnDebugMode = host::ToBool(
+      mProjectDatabase->Settings().GetSetting(host::kSettingScopeProject, host::kSettingBoolean,
+                                              "AnalysisDetails", "DebugMode", host::Value{false}));
   if (mblnDebugMode)
     LogAdd("Running in debug mode: input files will be generated but analysis will not be run.",
            1);
@@ -73,18 +75,18 @@ bool QuoxNEngineInterface::RunItem(std::int32_t ID, const std::string& /*Paramet
   mclsDatabaseInterface->DebugMode(mblnDebugMode);
   std::int32_t lngEngineStatus;
   if (!mclsDatabaseInterface->MakeFiles()) {
-    lngEngineStatus = 6;
+    lngEngineStatus = host::kEngineNotStarted;
     FinishRun(lngEngineStatus);
     return false;
   }
   if (mblnStopRequested) {
-    lngEngineStatus = 0;
+    lngEngineStatus = host::kEngineStopped;
     FinishRun(lngEngineStatus);
     return false;
   }
   if (mblnDebugMode) {
     // The command and data files stay in the command folder.
-    lngEngineStatus = 2;
+    lngEngineStatus = host::kEngineFinishedWithWarnings;
     FinishRun(lngEngineStatus);
     return false;
   }
@@ -96,7 +98,7 @@ bool QuoxNEngineInterface::RunItem(std::int32_t ID, const std::string& /*Paramet
   if (strEnginePath.empty()) {
     const std::string strError = mclsRProcess->ErrorMessage();
     if (!strError.empty()) LogAdd(strError, 2);
-    lngEngineStatus = 6;
+    lngEngineStatus = host::kEngineNotStarted;
     FinishRun(lngEngineStatus);
     return false;
   }

@@ -111,8 +111,8 @@ TEST(GetNextCommandTest, GivesValueAndOptionsOfEachCommand) {
   EXPECT_EQ(rest, " ObjID /Fld=object /Fld=obj2;");
   c = reader.GetNextCommand(rest);
   EXPECT_EQ(Options(c), "/Fld=object|/Fld=obj2|");
-  EXPECT_EQ(LastOption(c, "fld"), "obj2");
-  EXPECT_EQ(LastOption(c, "Layer"), std::nullopt);
+  EXPECT_EQ(c.LastOption("fld"), "obj2");
+  EXPECT_EQ(c.LastOption("Layer"), std::nullopt);
   EXPECT_EQ(rest, "");
 }
 

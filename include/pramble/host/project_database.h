@@ -17,9 +17,18 @@
 
 namespace pramble::host {
 
-// Settings store. Scope is always 1 (the project). Kind tells how a value is
-// meant: 2 a number, 3 a Boolean. GetSetting answers the stored value, or
-// `default_value` when none is stored (Null when no default is given).
+// Settings coordinates. The scope is always the project; the kind tells how
+// a value is meant.
+inline constexpr std::int32_t kSettingScopeProject = 1;
+enum SettingKind : std::int32_t {
+  kSettingText = 1,
+  kSettingNumber = 2,
+  kSettingBoolean = 3,
+};
+
+// Settings store. Scope is always kSettingScopeProject. GetSetting answers
+// the stored value, or `default_value` when none is stored (Null when no
+// default is given).
 class SettingsStore {
  public:
   virtual ~SettingsStore() = default;
@@ -79,8 +88,21 @@ enum LayerFieldType : std::int32_t {
 };
 
 // Layer type codes: 1 global, 10-15 stratum, 20-25 sample, 30 observation.
+// 10 is the top stratum layer and 11-15 its substrata; 20 is the top sample
+// layer and 21-25 its subsamples.
 inline constexpr std::int32_t kLayerGlobal = 1;
+inline constexpr std::int32_t kLayerStratum = 10;
+inline constexpr std::int32_t kLayerLastStratum = 15;
+inline constexpr std::int32_t kLayerSample = 20;
+inline constexpr std::int32_t kLayerLastSample = 25;
 inline constexpr std::int32_t kLayerObservation = 30;
+
+constexpr bool IsStratumLayerType(std::int64_t code) {
+  return code >= kLayerStratum && code <= kLayerLastStratum;
+}
+constexpr bool IsSampleLayerType(std::int64_t code) {
+  return code >= kLayerSample && code <= kLayerLastSample;
+}
 
 class LayerField {
  public:

@@ -1,16 +1,8 @@
 // The process runner: starts R on a command file and reports its end.
 //
-// Engine status values that RunFinished delivers:
-//   0 stopped by StopRun
-//   1 R ended normally
-//   2 R ended normally and reported warnings
-//   3 R stopped on an error (non-zero exit after "Execution halted" or similar)
-//   4 R ended with another non-zero exit status
-//   5 R was killed by a signal it was not sent by StopRun (a crash)
-//   6 R could not be started
-// RunFinished is delivered once per Run, on the thread that owns the host's
-// event loop (the engine object's thread), never from another thread, and
-// never after the runner has been destroyed.
+// RunFinished delivers an engine status (EngineStatus below) once per Run, on
+// the thread that owns the host's event loop (the engine object's thread),
+// never from another thread, and never after the runner has been destroyed.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +12,19 @@
 namespace pramble::host {
 
 class ProjectDatabase;
+
+// Engine status values: how a run of R ended.
+enum EngineStatus : std::int32_t {
+  kEngineStopped = 0,               // stopped by StopRun
+  kEngineFinished = 1,              // R ended normally
+  kEngineFinishedWithWarnings = 2,  // R ended normally and reported warnings
+  kEngineReportedError = 3,         // R stopped on an error (non-zero exit after
+                                    // "Execution halted" or similar)
+  kEngineEndedAbnormally = 4,       // R ended with another non-zero exit status
+  kEngineKilled = 5,                // R was killed by a signal it was not sent by
+                                    // StopRun (a crash)
+  kEngineNotStarted = 6,            // R could not be started
+};
 
 class RProcess {
  public:
@@ -36,7 +41,7 @@ class RProcess {
   virtual void Run(const std::string& engine_path, const std::string& folder,
                    const std::string& command_file, const std::string& log_file) = 0;
 
-  // Ends the process and all its children; RunFinished(0) follows.
+  // Ends the process and all its children; RunFinished(kEngineStopped) follows.
   virtual void StopRun() = 0;
 
   virtual std::string CommandLine() const = 0;   // "" before Run

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,9 @@ struct Command {
   std::vector<std::string> option_names;   // in the order they stand
   std::vector<std::string> option_values;  // entry i belongs to option_names[i]
   int OptionCount() const { return static_cast<int>(option_names.size()); }
+  // The value of the last option named `option_name` (compared without regard
+  // to case); nullopt when the command has no such option.
+  std::optional<std::string> LastOption(const std::string& option_name) const;
 };
 
 class DefinitionReader {
