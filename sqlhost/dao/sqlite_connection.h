@@ -1,14 +1,33 @@
-// The SQLite connection that a SqliteDatabase and its recordsets and table
-// definitions share, and the statement and error helpers they all use. A
-// recordset keeps the connection alive after its database object is gone.
+// The host's one layer over SQLite: the connection that a SqliteDatabase and
+// its recordsets and table definitions share (a recordset keeps it alive
+// after its database object is gone), the prepared statement that the DAO,
+// the project's bookkeeping and the project builder all use, and the one
+// mapping from SQLite's result codes to host::HostError.
 //
-// Every failure is reported as host::HostError whose description names the
-// database file, SQLite's own message and the SQL text (with the Jet text it
-// came from when there is one). Numbers:
-//   busy (another process holds a lock, after the busy timeout)  3260 kErrDatabaseLocked
-//   read-only file or connection, file that cannot be opened     3051 kErrReadOnly
-//   "no such table"                                              3078 kErrTableNotFound
-//   anything else                                                3075 kErrSql
+// Numbers, by SQLite's primary result code:
+//   SQLITE_BUSY (another process holds a lock, after the busy timeout),
+//   SQLITE_LOCKED (another statement of this connection)   3260 kErrDatabaseLocked
+//   SQLITE_READONLY, SQLITE_PERM, SQLITE_CANTOPEN,
+//   SQLITE_NOTADB, SQLITE_IOERR, SQLITE_FULL                3051 kErrReadOnly
+//     (the file cannot be opened, read as a database, or written)
+//   SQLite's message "no such table: ..."                   3078 kErrTableNotFound
+//   anything else (SQLITE_ERROR, SQLITE_CONSTRAINT,
+//   SQLITE_CORRUPT, ...)                                    3075 kErrSql
+//
+// Descriptions, by what the statement was for:
+//  - A DAO operation, which says what it was doing (`what`, "Cannot execute
+//    the statement"): the description names the database file, SQLite's
+//    message and the SQL text (with the Jet text it came from, if any):
+//      <what>: the database '<path>' is locked by another process (gave up
+//          after <time>; SQLite: <message>). SQL: <sql>. Jet SQL: <jet>
+//      <what>: a table of the database '<path>' is locked by another
+//          statement of this connection (SQLite: <message>). SQL: ...
+//      <what>: the database '<path>' is read-only (SQLite: <message>). SQL: ...
+//      <what> (database '<path>'): <message>. SQL: ...            (the others)
+//  - The host's own bookkeeping in a project (no `what`): the messages that
+//    `pramble run` prints for a failed status or statistics write,
+//      SQLite error: <message> in SQL: <sql>
+//    where the project database is the file meant.
 //
 // Thread-safety: one thread at a time, as the DAO objects themselves.
 #pragma once
@@ -18,15 +37,20 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "sqlhost/dao/sqlite_quote.h"
 #include "pramble/host/value.h"
+#include "sqlhost/dao/sqlite_quote.h"
 
 namespace pramble::sqlhost {
 
 class Connection {
  public:
+  // Opens the SQLite file at `path` with sqlite3_open_v2's `flags` and
+  // extended result codes. When SQLite cannot open it, answers null and sets
+  // `error` to SQLite's message; the caller words the failure.
+  static std::shared_ptr<Connection> Open(const std::string& path, int flags, int busy_timeout_ms,
+                                          std::string& error);
+
   // Takes ownership of an open `db`.
   Connection(sqlite3* db, std::string path, int busy_timeout_ms);
   ~Connection();  // closes the connection; never throws
@@ -37,9 +61,13 @@ class Connection {
   const std::string& path() const { return path_; }
   void SetBusyTimeout(int milliseconds);
 
-  // Throws the HostError for the SQLite result code `rc` (see above). `what`
-  // says what was being done ("Cannot run the query"); `sql` is the SQLite
-  // text, `jet` the Jet text it was translated from ("" for none).
+  // Runs `sql`, one or more statements without results; a failure throws as
+  // Fail does for the bookkeeping (no `what`).
+  void Exec(const std::string& sql) const;
+
+  // Throws the HostError for SQLite result code `rc` (see above). `what`
+  // says what was being done ("" for the host's bookkeeping); `sql` is the
+  // SQLite text, `jet` the Jet text it was translated from ("" for none).
   [[noreturn]] void Fail(int rc, const std::string& what, const std::string& sql,
                          const std::string& jet = "") const;
 
@@ -50,11 +78,14 @@ class Connection {
 };
 
 // A prepared statement; finalized when destroyed.
+//
+//   Statement s(conn, "UPDATE analyses SET status = ?1 WHERE id = ?2");
+//   s.Bind(1, host::Value{std::int64_t{3}}).Bind(2, host::Value{std::int64_t{12}}).Run();
 class Statement {
  public:
   // Prepares exactly one statement; more than one, or a failure, throws
   // through Connection::Fail with `what` and `jet`.
-  Statement(const Connection& conn, const std::string& sql, const std::string& what,
+  Statement(const Connection& conn, const std::string& sql, const std::string& what = "",
             const std::string& jet = "");
   ~Statement();
   Statement(const Statement&) = delete;
@@ -64,15 +95,21 @@ class Statement {
 
   // Binds parameter `index` (1-based): Null, Boolean (1 or 0), integer,
   // double or text.
-  void Bind(int index, const host::Value& value);
+  Statement& Bind(int index, const host::Value& value);
   // One step: True for a row, False when done; a failure throws.
   bool Step();
   // Steps to the end.
   void Run();
+  // Puts the statement back before its first row. The bindings stay: a
+  // statement run again with other values binds every parameter anew.
   void Reset();
 
-  // Column `i` of the current row as a Value (a blob becomes a text of its bytes).
+  // Column `i` (0-based) of the current row as a Value (a blob becomes a
+  // text of its bytes).
   host::Value Column(int i) const;
+  std::int64_t ColumnInt(int i) const;
+  std::string ColumnText(int i) const;  // "" for Null
+  bool ColumnIsNull(int i) const;
 
  private:
   const Connection& conn_;

@@ -75,6 +75,7 @@ class SqliteFileDatabase final : public SqliteDatabase {
   explicit SqliteFileDatabase(std::shared_ptr<Connection> conn) : conn_(std::move(conn)) {}
 
   sqlite3* handle() override { return conn_->db(); }
+  const Connection& connection() const override { return *conn_; }
   std::string path() const override { return conn_->path(); }
   void SetBusyTimeout(int milliseconds) override { conn_->SetBusyTimeout(milliseconds); }
 
@@ -363,15 +364,10 @@ std::unique_ptr<SqliteDatabase> SqliteDatabase::Open(const std::string& path, Op
   int flags = SQLITE_OPEN_READWRITE;
   if (mode == OpenMode::kCreate) flags |= SQLITE_OPEN_CREATE;
   if (mode == OpenMode::kReadOnly) flags = SQLITE_OPEN_READONLY;
-  sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
-  if (rc != SQLITE_OK) {
-    const std::string message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    sqlite3_close_v2(db);
-    throw HostError(host::kErrReadOnly, what + " '" + path + "': " + message + ".");
-  }
-  sqlite3_extended_result_codes(db, 1);
-  auto conn = std::make_shared<Connection>(db, path, kDefaultBusyTimeoutMs);
+  std::string message;
+  auto conn = Connection::Open(path, flags, kDefaultBusyTimeoutMs, message);
+  if (!conn) throw HostError(host::kErrReadOnly, what + " '" + path + "': " + message + ".");
+  sqlite3* db = conn->db();
   sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
   const int frc = RegisterJetFunctions(db);

@@ -39,10 +39,11 @@
 //    atomic and survives a crash of the process; a crash of the machine may
 //    lose the last commits but never corrupts the file.
 //  - Errors: host::HostError naming the file, SQLite's message and the SQL
-//    (sqlite_connection.h). A file locked by another process is waited for
-//    (busy timeout, 5 seconds unless set), then fails with 3260 saying that
-//    the database is locked by another process. Writing to a read-only file
-//    or connection fails with 3051.
+//    (sqlite_connection.h, which lists every SQLite result code's number). A
+//    file locked by another process is waited for (busy timeout, 5 seconds
+//    unless set), then fails with 3260 saying that the database is locked by
+//    another process. Writing to a read-only file or connection fails with
+//    3051.
 //
 // Thread-safety: one thread at a time. Recordsets and table definitions keep
 // the connection open after the database object is destroyed.
@@ -56,6 +57,8 @@
 struct sqlite3;
 
 namespace pramble::sqlhost {
+
+class Connection;
 
 // kReadWrite: an existing file (53 when missing, 3051 when it cannot be
 // written). kCreate: opens the file, creating it when missing. kReadOnly:
@@ -71,8 +74,9 @@ class SqliteDatabase : public host::dao::Database {
   // another process waits up to a few seconds, then fails with 3260.
   static std::unique_ptr<SqliteDatabase> Open(const std::string& path, OpenMode mode);
 
-  // The SQLite connection, for the host's own bulk work (creating layer
-  // tables, loading rows). Never handed to the component.
+  // The SQLite connection, for the host's own bookkeeping and bulk work
+  // (statements of sqlite_connection.h). Never handed to the component.
+  virtual const Connection& connection() const = 0;
   virtual sqlite3* handle() = 0;
   virtual std::string path() const = 0;
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "sqlhost/dao/field_types.h"
+#include "sqlhost/dao/sqlite_tabledef.h"
 #include "pramble/host/errors.h"
 
 namespace pramble::sqlhost {
@@ -149,7 +150,7 @@ class SqliteRecordset final : public dao::Recordset {
   void SetIndex(const std::string& index_name) override {
     CheckOpen();
     RequireTableType("SetIndex");
-    index_columns_ = IndexColumns(index_name);
+    index_columns_ = IndexColumns(*conn_, src_.table, index_name);
     mode_ = Mode::kNone;
     OpenCursor("", {});
     position_ = 0;
@@ -448,38 +449,6 @@ class SqliteRecordset final : public dao::Recordset {
     }
     for (std::int32_t& t : types_)
       if (t == 0) t = dao::kText;
-  }
-
-  std::vector<std::string> IndexColumns(const std::string& index_name) {
-    std::vector<std::string> indexes;
-    {
-      Statement list(*conn_, "SELECT name FROM pragma_index_list(?)",
-                     "Cannot list the indexes of the table '" + src_.table + "'");
-      list.Bind(1, src_.table);
-      while (list.Step()) indexes.push_back(host::ToText(list.Column(0)));
-    }
-    for (const std::string& wanted : {src_.table + "." + index_name, index_name}) {
-      for (const std::string& index : indexes) {
-        if (!host::EqualsNoCase(index, wanted)) continue;
-        Statement info(*conn_, "SELECT name FROM pragma_index_info(?) ORDER BY seqno",
-                       "Cannot read the index '" + index + "'");
-        info.Bind(1, index);
-        std::vector<std::string> columns;
-        while (info.Step()) columns.push_back(host::ToText(info.Column(0)));
-        if (!columns.empty()) return columns;
-      }
-    }
-    if (host::EqualsNoCase(index_name, "PrimaryKey")) {
-      Statement pk(*conn_, "SELECT name FROM pragma_table_info(?) WHERE pk > 0 ORDER BY pk",
-                   "Cannot read the primary key of the table '" + src_.table + "'");
-      pk.Bind(1, src_.table);
-      std::vector<std::string> columns;
-      while (pk.Step()) columns.push_back(host::ToText(pk.Column(0)));
-      if (!columns.empty()) return columns;
-    }
-    throw HostError(host::kErrItemNotFound, "Item not found in this collection: '" + index_name +
-                                                "' is not an index of the table '" + src_.table +
-                                                "' in database '" + conn_->path() + "'.");
   }
 
   std::shared_ptr<Connection> conn_;

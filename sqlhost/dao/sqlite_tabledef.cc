@@ -119,4 +119,38 @@ void SqliteTableDef::Create() {
   primary_key_.clear();
 }
 
+std::vector<std::string> IndexColumns(const Connection& conn, const std::string& table,
+                                      const std::string& index_name) {
+  std::vector<std::string> indexes;
+  {
+    Statement list(conn, "SELECT name FROM pragma_index_list(?)",
+                   "Cannot list the indexes of the table '" + table + "'");
+    list.Bind(1, table);
+    while (list.Step()) indexes.push_back(host::ToText(list.Column(0)));
+  }
+  for (const std::string& wanted : {table + "." + index_name, index_name}) {
+    for (const std::string& index : indexes) {
+      if (!host::EqualsNoCase(index, wanted)) continue;
+      Statement info(conn, "SELECT name FROM pragma_index_info(?) ORDER BY seqno",
+                     "Cannot read the index '" + index + "'");
+      info.Bind(1, index);
+      std::vector<std::string> columns;
+      while (info.Step()) columns.push_back(host::ToText(info.Column(0)));
+      if (!columns.empty()) return columns;
+    }
+  }
+  if (host::EqualsNoCase(index_name, "PrimaryKey")) {
+    Statement pk(conn, "SELECT name FROM pragma_table_info(?) WHERE pk > 0 ORDER BY pk",
+                 "Cannot read the primary key of the table '" + table + "'");
+    pk.Bind(1, table);
+    std::vector<std::string> columns;
+    while (pk.Step()) columns.push_back(host::ToText(pk.Column(0)));
+    if (!columns.empty()) return columns;
+  }
+  throw host::HostError(host::kErrItemNotFound,
+                        "Item not found in this collection: '" + index_name +
+                            "' is not an index of the table '" + table + "' in database '" +
+                            conn.path() + "'.");
+}
+
 }  // namespace pramble::sqlhost

@@ -53,4 +53,10 @@ class SqliteTableDef final : public host::dao::TableDef {
   std::vector<std::string> primary_key_;  // planned before the table exists
 };
 
+// The columns, in order, of the index `index_name` of `table`: an index of
+// that name, or one named "<table>.<index_name>", or for "PrimaryKey" the
+// table's PRIMARY KEY. Fails with 3265 when there is none.
+std::vector<std::string> IndexColumns(const Connection& conn, const std::string& table,
+                                      const std::string& index_name);
+
 }  // namespace pramble::sqlhost

@@ -8,7 +8,7 @@
 #include "pramble/engine_interface.h"
 #include "pramble/host/errors.h"
 #include "sqlhost/project/schema.h"
-#include "sqlhost/project/statement.h"
+#include "sqlhost/dao/sqlite_connection.h"
 #include "pramble/host/value.h"
 
 namespace pramble::sqlhost {
@@ -148,8 +148,7 @@ std::shared_ptr<Project> Project::Open(const std::string& dir) {
 
   const std::string project_path = p->project_db_->path();
   try {
-    projectdb::Statement format(p->project_db_->handle(),
-                                "SELECT value FROM project_info WHERE key = ?1");
+    Statement format(p->project_db_->connection(), "SELECT value FROM project_info WHERE key = ?1");
     format.Bind(1, host::Value{std::string(kFormatKey)});
     if (!format.Step() || format.ColumnText(0) != kFormatValue) {
       throw ProjectError(ProjectError::Kind::kUnreadable,
@@ -174,14 +173,12 @@ std::shared_ptr<Project> Project::Open(const std::string& dir) {
 Project::~Project() = default;
 
 void Project::LoadLayers() {
-  sqlite3* db = project_db_->handle();
+  const Connection& db = project_db_->connection();
   std::vector<std::shared_ptr<ProjectLayer>> layers;
-  projectdb::Statement ls(
-      db, "SELECT ord, name, layer_type, parent FROM layers ORDER BY ord");
-  projectdb::Statement fs(
-      db,
-      "SELECT name, field_type, units FROM layer_fields WHERE layer_ord = ?1 "
-      "ORDER BY ord");
+  Statement ls(db, "SELECT ord, name, layer_type, parent FROM layers ORDER BY ord");
+  Statement fs(db,
+               "SELECT name, field_type, units FROM layer_fields WHERE layer_ord = ?1 "
+               "ORDER BY ord");
   while (ls.Step()) {
     std::vector<std::shared_ptr<ProjectField>> fields;
     fs.Reset();
@@ -219,8 +216,8 @@ void Project::NotifyItemChanged() {
 // ---------------------------------------------------------------------------
 std::optional<host::Value> Project::GetSettingValue(const std::string& section,
                                                     const std::string& key) {
-  projectdb::Statement s(project_db_->handle(),
-                         "SELECT kind, value FROM settings WHERE section = ?1 AND key = ?2");
+  Statement s(project_db_->connection(),
+              "SELECT kind, value FROM settings WHERE section = ?1 AND key = ?2");
   s.Bind(1, host::Value{section}).Bind(2, host::Value{key});
   if (!s.Step()) return std::nullopt;
   const std::string kind = s.ColumnText(0);
@@ -240,16 +237,16 @@ void Project::OverrideSetting(const std::string& section, const std::string& key
 
 void Project::SetSettingValue(const std::string& section, const std::string& key,
                               const host::Value& value) {
-  sqlite3* db = project_db_->handle();
+  const Connection& db = project_db_->connection();
   if (host::IsNull(value)) {
-    projectdb::Statement s(db, "DELETE FROM settings WHERE section = ?1 AND key = ?2");
+    Statement s(db, "DELETE FROM settings WHERE section = ?1 AND key = ?2");
     s.Bind(1, host::Value{section}).Bind(2, host::Value{key}).Run();
     return;
   }
-  projectdb::Statement s(db,
-                         "INSERT INTO settings (section, key, kind, value) VALUES (?1, ?2, ?3, ?4) "
-                         "ON CONFLICT (section, key) DO UPDATE SET kind = excluded.kind, "
-                         "value = excluded.value");
+  Statement s(db,
+              "INSERT INTO settings (section, key, kind, value) VALUES (?1, ?2, ?3, ?4) "
+              "ON CONFLICT (section, key) DO UPDATE SET kind = excluded.kind, "
+              "value = excluded.value");
   s.Bind(1, host::Value{section})
       .Bind(2, host::Value{key})
       .Bind(3, host::Value{std::string(SettingKind(value))})
@@ -260,7 +257,7 @@ void Project::SetSettingValue(const std::string& section, const std::string& key
 // ---------------------------------------------------------------------------
 namespace {
 
-ItemInfo ReadItem(const projectdb::Statement& s) {
+ItemInfo ReadItem(const Statement& s) {
   ItemInfo item;
   item.id = static_cast<std::int32_t>(s.ColumnInt(0));
   item.name = s.ColumnText(1);
@@ -279,23 +276,22 @@ constexpr const char* kItemColumns =
 }  // namespace
 
 std::vector<ItemInfo> Project::ListItems() {
-  projectdb::Statement s(project_db_->handle(), std::string(kItemColumns) + " ORDER BY id");
+  Statement s(project_db_->connection(), std::string(kItemColumns) + " ORDER BY id");
   std::vector<ItemInfo> items;
   while (s.Step()) items.push_back(ReadItem(s));
   return items;
 }
 
 std::optional<ItemInfo> Project::FindItem(std::int32_t id) {
-  projectdb::Statement s(project_db_->handle(), std::string(kItemColumns) + " WHERE id = ?1");
+  Statement s(project_db_->connection(), std::string(kItemColumns) + " WHERE id = ?1");
   s.Bind(1, host::Value{static_cast<std::int64_t>(id)});
   if (!s.Step()) return std::nullopt;
   return ReadItem(s);
 }
 
 std::vector<ItemStat> Project::ItemStats(std::int32_t id) {
-  projectdb::Statement s(
-      project_db_->handle(),
-      "SELECT code, value FROM analysis_stats WHERE analysis_id = ?1 ORDER BY rowid");
+  Statement s(project_db_->connection(),
+              "SELECT code, value FROM analysis_stats WHERE analysis_id = ?1 ORDER BY rowid");
   s.Bind(1, host::Value{static_cast<std::int64_t>(id)});
   std::vector<ItemStat> stats;
   while (s.Step()) {
@@ -306,41 +302,41 @@ std::vector<ItemStat> Project::ItemStats(std::int32_t id) {
 }
 
 bool Project::ItemExists(std::int32_t id) {
-  projectdb::Statement s(project_db_->handle(), "SELECT 1 FROM analyses WHERE id = ?1");
+  Statement s(project_db_->connection(), "SELECT 1 FROM analyses WHERE id = ?1");
   s.Bind(1, host::Value{static_cast<std::int64_t>(id)});
   return s.Step();
 }
 
 std::int32_t Project::ReadStatus(std::int32_t id) {
-  projectdb::Statement s(project_db_->handle(), "SELECT status FROM analyses WHERE id = ?1");
+  Statement s(project_db_->connection(), "SELECT status FROM analyses WHERE id = ?1");
   s.Bind(1, host::Value{static_cast<std::int64_t>(id)});
   if (!s.Step()) throw host::HostError(host::kErrElementNotFound, "Element not found");
   return static_cast<std::int32_t>(s.ColumnInt(0));
 }
 
 void Project::WriteStatus(std::int32_t id, std::int32_t status) {
-  projectdb::Statement s(project_db_->handle(), "UPDATE analyses SET status = ?1 WHERE id = ?2");
+  Statement s(project_db_->connection(), "UPDATE analyses SET status = ?1 WHERE id = ?2");
   s.Bind(1, host::Value{static_cast<std::int64_t>(status)})
       .Bind(2, host::Value{static_cast<std::int64_t>(id)})
       .Run();
 }
 
 host::Date Project::ReadRunDate(std::int32_t id) {
-  projectdb::Statement s(project_db_->handle(), "SELECT run_date FROM analyses WHERE id = ?1");
+  Statement s(project_db_->connection(), "SELECT run_date FROM analyses WHERE id = ?1");
   s.Bind(1, host::Value{static_cast<std::int64_t>(id)});
   if (!s.Step()) throw host::HostError(host::kErrElementNotFound, "Element not found");
   return DateFromMicros(s.Column(0));
 }
 
 void Project::WriteRunDate(std::int32_t id, const host::Date& date) {
-  projectdb::Statement s(project_db_->handle(), "UPDATE analyses SET run_date = ?1 WHERE id = ?2");
+  Statement s(project_db_->connection(), "UPDATE analyses SET run_date = ?1 WHERE id = ?2");
   s.Bind(1, MicrosFromDate(date)).Bind(2, host::Value{static_cast<std::int64_t>(id)}).Run();
 }
 
 void Project::WriteStat(std::int32_t id, std::int32_t code, float value) {
-  projectdb::Statement s(project_db_->handle(),
-                         "INSERT OR REPLACE INTO analysis_stats (analysis_id, code, value) "
-                         "VALUES (?1, ?2, ?3)");
+  Statement s(project_db_->connection(),
+              "INSERT OR REPLACE INTO analysis_stats (analysis_id, code, value) "
+              "VALUES (?1, ?2, ?3)");
   s.Bind(1, host::Value{static_cast<std::int64_t>(id)})
       .Bind(2, host::Value{static_cast<std::int64_t>(code)})
       .Bind(3, host::Value{static_cast<double>(value)})
@@ -348,8 +344,7 @@ void Project::WriteStat(std::int32_t id, std::int32_t code, float value) {
 }
 
 void Project::DeleteStats(std::int32_t id) {
-  projectdb::Statement s(project_db_->handle(),
-                         "DELETE FROM analysis_stats WHERE analysis_id = ?1");
+  Statement s(project_db_->connection(), "DELETE FROM analysis_stats WHERE analysis_id = ?1");
   s.Bind(1, host::Value{static_cast<std::int64_t>(id)}).Run();
 }
 

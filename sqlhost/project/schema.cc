@@ -2,8 +2,7 @@
 
 #include <cctype>
 
-#include "sqlhost/dao/sqlite_quote.h"
-#include "sqlhost/project/statement.h"
+#include "sqlhost/dao/sqlite_connection.h"
 
 namespace pramble::sqlhost {
 namespace {
@@ -86,34 +85,33 @@ const char* SettingKind(const host::Value& value) {
   }
 }
 
-void CreateProjectSchema(sqlite3* db) {
-  using projectdb::ExecSql;
-  ExecSql(db,
-          "CREATE TABLE project_info (key TEXT PRIMARY KEY, value TEXT NOT NULL);"
-          "CREATE TABLE settings (section TEXT NOT NULL COLLATE NOCASE,"
-          " key TEXT NOT NULL COLLATE NOCASE, kind TEXT NOT NULL, value,"
-          " PRIMARY KEY (section, key));"
-          "CREATE TABLE surveys (id INTEGER PRIMARY KEY, name TEXT NOT NULL,"
-          " definition TEXT NOT NULL);"
-          "CREATE TABLE data_filters (id INTEGER PRIMARY KEY, name TEXT NOT NULL,"
-          " definition TEXT NOT NULL);"
-          "CREATE TABLE model_definitions (id INTEGER PRIMARY KEY, name TEXT NOT NULL,"
-          " definition TEXT NOT NULL);"
-          "CREATE TABLE analyses (id INTEGER PRIMARY KEY, name TEXT NOT NULL,"
-          " survey_id INTEGER NOT NULL REFERENCES surveys (id),"
-          " data_filter_id INTEGER NOT NULL REFERENCES data_filters (id),"
-          " model_definition_id INTEGER NOT NULL REFERENCES model_definitions (id),"
-          " status INTEGER NOT NULL DEFAULT 0, run_date INTEGER);"
-          "CREATE TABLE analysis_stats (analysis_id INTEGER NOT NULL REFERENCES analyses (id),"
-          " code INTEGER NOT NULL, value REAL NOT NULL, UNIQUE (analysis_id, code));"
-          "CREATE TABLE layers (ord INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE COLLATE NOCASE,"
-          " layer_type INTEGER NOT NULL, parent TEXT, table_name TEXT NOT NULL);"
-          "CREATE TABLE layer_fields (layer_ord INTEGER NOT NULL REFERENCES layers (ord),"
-          " ord INTEGER NOT NULL, name TEXT NOT NULL, kind TEXT NOT NULL,"
-          " field_type INTEGER NOT NULL, units TEXT NOT NULL DEFAULT '',"
-          " PRIMARY KEY (layer_ord, ord));");
-  ExecSql(db, std::string("INSERT INTO project_info (key, value) VALUES (") +
-                  QuoteLiteral(kFormatKey) + ", " + QuoteLiteral(kFormatValue) + ");");
+void CreateProjectSchema(const Connection& db) {
+  db.Exec(
+      "CREATE TABLE project_info (key TEXT PRIMARY KEY, value TEXT NOT NULL);"
+      "CREATE TABLE settings (section TEXT NOT NULL COLLATE NOCASE,"
+      " key TEXT NOT NULL COLLATE NOCASE, kind TEXT NOT NULL, value,"
+      " PRIMARY KEY (section, key));"
+      "CREATE TABLE surveys (id INTEGER PRIMARY KEY, name TEXT NOT NULL,"
+      " definition TEXT NOT NULL);"
+      "CREATE TABLE data_filters (id INTEGER PRIMARY KEY, name TEXT NOT NULL,"
+      " definition TEXT NOT NULL);"
+      "CREATE TABLE model_definitions (id INTEGER PRIMARY KEY, name TEXT NOT NULL,"
+      " definition TEXT NOT NULL);"
+      "CREATE TABLE analyses (id INTEGER PRIMARY KEY, name TEXT NOT NULL,"
+      " survey_id INTEGER NOT NULL REFERENCES surveys (id),"
+      " data_filter_id INTEGER NOT NULL REFERENCES data_filters (id),"
+      " model_definition_id INTEGER NOT NULL REFERENCES model_definitions (id),"
+      " status INTEGER NOT NULL DEFAULT 0, run_date INTEGER);"
+      "CREATE TABLE analysis_stats (analysis_id INTEGER NOT NULL REFERENCES analyses (id),"
+      " code INTEGER NOT NULL, value REAL NOT NULL, UNIQUE (analysis_id, code));"
+      "CREATE TABLE layers (ord INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE COLLATE NOCASE,"
+      " layer_type INTEGER NOT NULL, parent TEXT, table_name TEXT NOT NULL);"
+      "CREATE TABLE layer_fields (layer_ord INTEGER NOT NULL REFERENCES layers (ord),"
+      " ord INTEGER NOT NULL, name TEXT NOT NULL, kind TEXT NOT NULL,"
+      " field_type INTEGER NOT NULL, units TEXT NOT NULL DEFAULT '',"
+      " PRIMARY KEY (layer_ord, ord));");
+  db.Exec(std::string("INSERT INTO project_info (key, value) VALUES (") + QuoteLiteral(kFormatKey) +
+          ", " + QuoteLiteral(kFormatValue) + ");");
 }
 
 }  // namespace pramble::sqlhost

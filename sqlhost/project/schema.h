@@ -25,9 +25,9 @@
 
 #include "pramble/host/value.h"
 
-struct sqlite3;
-
 namespace pramble::sqlhost {
+
+class Connection;
 
 inline constexpr const char* kProjectFileName = "project.db";
 inline constexpr const char* kDataFileName = "data.db";
@@ -64,6 +64,6 @@ const char* SettingKind(const host::Value& value);
 
 // Creates the tables of an empty project database. Throws host::HostError
 // with SQLite's message and the statement on failure.
-void CreateProjectSchema(sqlite3* db);
+void CreateProjectSchema(const Connection& db);
 
 }  // namespace pramble::sqlhost

@@ -1,0 +1,79 @@
+// The project description reader: the JSON of docs/project-description.md
+// into a Description, with every check made before anything is written
+// (names, types, the layer hierarchy, unique IDs and links between records,
+// definitions that can be read, analyses that name existing definitions).
+// A description that fails a check throws Problem (description_json.h).
+//
+//   Description d = ReadDescription(top, "/surveys/seabirds");
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pramble/host/value.h"
+#include "sqlhost/project/description_json.h"
+
+namespace pramble::sqlhost::description {
+
+// A field of a layer: its name, its kind as written ("id", "decimal", ...)
+// in lower case, the host field type of that kind, and its units.
+struct FieldSpec {
+  std::string name, kind, units;
+  std::int32_t type = 0;
+};
+
+// A layer with its fields and rows; `parent_index` is the parent's place in
+// Description::layers (-1 for the global layer).
+struct LayerSpec {
+  std::string name;
+  std::int32_t type = 0;
+  std::string parent;
+  int parent_index = -1;
+  std::vector<FieldSpec> fields;
+  std::vector<std::vector<host::Value>> rows;
+  // Where each row came from, for messages: a JSON path or "file.csv:LINE".
+  std::vector<std::string> row_places;
+  bool rows_from_csv = false;
+  std::string path;  // layers[i]
+};
+
+struct DefinitionSpec {
+  std::int32_t id = 0;
+  std::string name, definition;
+};
+
+struct AnalysisSpec {
+  std::int32_t id = 0;
+  std::string name;
+  std::int32_t survey = 0, data_filter = 0, model_definition = 0;
+};
+
+struct SettingSpec {
+  std::string section, key;
+  host::Value value;
+};
+
+// A project description, read and checked whole.
+struct Description {
+  std::vector<SettingSpec> settings;
+  std::vector<LayerSpec> layers;
+  std::vector<DefinitionSpec> surveys, data_filters, model_definitions;
+  std::vector<AnalysisSpec> analyses;
+};
+
+// Reads and checks the description `top`; CSV paths resolve against
+// `base_dir` ("" for the current folder).
+Description ReadDescription(const json& top, const std::string& base_dir);
+
+// The rows of a layer (description_rows.cc), read after its fields.
+// Rows given inline: "rows" of layer `layer`, each an array in field order.
+void ReadInlineRows(const json& rows, LayerSpec& layer);
+// Rows from the CSV file `csv` (relative to `base_dir`), whose first record
+// names the layer's fields in any order.
+void ReadCsvRows(const std::string& csv, const std::string& base_dir, LayerSpec& layer);
+// Fails at row `row` of `layer` (its JSON path or "file.csv:LINE").
+[[noreturn]] void FailRow(const LayerSpec& layer, std::size_t row, const std::string& what);
+
+}  // namespace pramble::sqlhost::description

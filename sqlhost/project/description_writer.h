@@ -1,0 +1,23 @@
+// The description writer: a checked Description into the two databases of a
+// new project folder (schema.h), each built in one transaction.
+//
+//   WriteProjectDatabase(folder + "/project.db", d);
+//   WriteDataDatabase(folder + "/data.db", d);
+#pragma once
+
+#include <string>
+
+#include "sqlhost/project/description_reader.h"
+
+namespace pramble::sqlhost::description {
+
+// Creates the project database at `path` (which must not exist): the schema,
+// the settings, the definitions, the analyses and the layers with their
+// fields. Failures throw host::HostError (sqlhost/dao/sqlite_connection.h).
+void WriteProjectDatabase(const std::string& path, const Description& d);
+
+// Creates the data database at `path` (which must not exist): one table per
+// layer with its rows, and an index on each link field.
+void WriteDataDatabase(const std::string& path, const Description& d);
+
+}  // namespace pramble::sqlhost::description
