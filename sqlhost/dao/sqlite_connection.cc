@@ -73,7 +73,9 @@ void Connection::Fail(int rc, const std::string& what, const std::string& sql,
                       const std::string& jet) const {
   const std::string message = sqlite3_errmsg(db_);
   const std::int32_t number = ErrorNumber(rc, message);
-  if (what.empty()) throw host::HostError(number, "SQLite error: " + message + " in SQL: " + sql);
+  if (what.empty())
+    throw host::HostError(number, "SQLite error on the database '" + path_ + "': " + message +
+                                      " in SQL: " + sql);
   std::string tail;
   if (!sql.empty()) tail += ". SQL: " + sql;
   if (!jet.empty() && jet != sql) tail += ". Jet SQL: " + jet;
@@ -117,7 +119,8 @@ Statement::Statement(const Connection& conn, const std::string& sql, const std::
   }
   if (problem != nullptr) {
     const std::string where =
-        what.empty() ? "SQLite error" : what + " (database '" + conn.path() + "')";
+        what.empty() ? "SQLite error on the database '" + conn.path() + "'"
+                     : what + " (database '" + conn.path() + "')";
     throw host::HostError(host::kErrSql, where + ": " + problem + ". SQL: " + sql);
   }
 }

@@ -26,8 +26,8 @@
 //      <what> (database '<path>'): <message>. SQL: ...            (the others)
 //  - The host's own bookkeeping in a project (no `what`): the messages that
 //    `pramble run` prints for a failed status or statistics write,
-//      SQLite error: <message> in SQL: <sql>
-//    where the project database is the file meant.
+//      SQLite error on the database '<path>': <message> in SQL: <sql>
+//    naming the project database.
 //
 // Thread-safety: one thread at a time, as the DAO objects themselves.
 #pragma once

@@ -158,7 +158,7 @@ TEST(SqliteErrorsTest, EachMappedCodeOnARealFile) {
     const std::vector<std::pair<std::string, std::string>> shapes = {
         {"Cannot write",
          "Cannot write" + Replace(c.dao_text, "<db>", path) + ". SQL: " + c.sql},
-        {"", "SQLite error: " + c.message + " in SQL: " + c.sql}};
+        {"", "SQLite error on the database '" + path + "': " + c.message + " in SQL: " + c.sql}};
     for (const auto& [what, description] : shapes) {
       try {
         Statement(*scene.conn, c.sql, what).Run();
@@ -183,8 +183,9 @@ TEST(SqliteErrorsTest, ExecMapsAsAStatementDoes) {
     ADD_FAILURE() << "no error";
   } catch (const host::HostError& e) {
     EXPECT_EQ(e.number(), host::kErrReadOnly);
-    EXPECT_EQ(e.description(),
-              "SQLite error: attempt to write a readonly database in SQL: SELECT 1; DELETE FROM t");
+    EXPECT_EQ(e.description(), "SQLite error on the database '" + path +
+                                   "': attempt to write a readonly database in SQL: SELECT 1; "
+                                   "DELETE FROM t");
   }
 }
 

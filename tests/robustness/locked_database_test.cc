@@ -55,9 +55,9 @@ TEST_F(LockedDatabaseTest, LockTakenWhileRRuns) {
   const Outcome o = run.Wait();
 
   EXPECT_EQ(o.code, 70) << o.err << o.out;
-  EXPECT_EQ(error,
-            "pramble run: error (3260): SQLite error: database is locked in SQL: UPDATE analyses "
-            "SET status = ?1 WHERE id = ?2");
+  EXPECT_EQ(error, "pramble run: error (3260): SQLite error on the database '" + dir() +
+                       "/project.db': database is locked in SQL: UPDATE analyses SET status = ?1 "
+                       "WHERE id = ?2");
   EXPECT_TRUE(Has(o.err, "status 7 Engine running\n" + error +
                              "\npramble run: analysis item 12 is marked 3 Finished with errors; "
                              "the results of this run were not stored\n"))
