@@ -15,7 +15,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -29,6 +28,7 @@
 #include "sqlhost/demo/demo_project.h"
 #include "sqlhost/demo/survey_simulator.h"
 #include "sqlhost/project/description.h"
+#include "sqlhost/project/file_names.h"
 #include "sqlhost/project/project.h"
 #include "sqlhost/util/engine_utilities.h"
 #include "sqlhost/util/text_log.h"
@@ -122,19 +122,6 @@ std::string ShortLabel(const demo::DemoAnalysis& a) {
          (a.stratified ? "by region" : "whole area");
 }
 
-// The plot files of item `id` in the project folder, by name.
-std::vector<std::string> PlotFiles(const std::string& folder, std::int32_t id) {
-  const std::regex pattern("(ddf|qq)\\." + std::to_string(id) + "\\.[0-9]{2,}\\.[A-Za-z0-9]+");
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (std::regex_match(name, pattern)) names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // The last `count` lines of `text`, each indented.
 std::string Tail(const std::string& text, std::size_t count) {
   std::vector<std::string> lines;
@@ -197,9 +184,12 @@ void PrintTable(std::ostream& out, const std::vector<ItemOutcome>& outcomes,
       const double truth = static_cast<double>(r == 0 ? survey.truth.total.clusters
                                                       : survey.truth.regions[r - 1].clusters);
       row.truth = WithThousands(truth);
-      const std::int32_t base = 1000 + 10 * static_cast<std::int32_t>(r);
-      const auto estimate = o.stats.find(base), lcl = o.stats.find(base + 3),
-                 ucl = o.stats.find(base + 4);
+      auto stat = [&](sqlhost::StatQuantity quantity) {
+        return o.stats.find(sqlhost::DensityStatCode(sqlhost::StatKind::kClusterAbundance,
+                                                     static_cast<std::int32_t>(r), quantity));
+      };
+      const auto estimate = stat(sqlhost::StatQuantity::kEstimate),
+                 lcl = stat(sqlhost::StatQuantity::kLcl), ucl = stat(sqlhost::StatQuantity::kUcl);
       if (estimate == o.stats.end() || lcl == o.stats.end() || ucl == o.stats.end()) {
         row.estimate = "-";
         row.interval = "-";
@@ -369,7 +359,7 @@ int Demo(const std::string& dir_arg, std::uint64_t seed) {
     for (const sqlhost::ItemStat& stat : project->ItemStats(a.id)) {
       outcome.stats[stat.code] = stat.value;
     }
-    const std::size_t plots = PlotFiles(folder, a.id).size();
+    const std::size_t plots = sqlhost::PlotFilesOf(folder, a.id).size();
     std::cout << sqlhost::Project::StatusText(run.final_status) << " (status "
               << run.final_status << ", " << Seconds(Clock::now() - item_start) << ", " << plots
               << (plots == 1 ? " plot file)\n" : " plot files)\n");
