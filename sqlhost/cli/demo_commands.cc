@@ -24,12 +24,12 @@
 #include "sqlhost/cli/commands.h"
 #include "sqlhost/cli/exit_codes.h"
 #include "sqlhost/cli/item_run.h"
-#include "sqlhost/cli/r_library_lock.h"
 #include "sqlhost/demo/demo_project.h"
 #include "sqlhost/demo/survey_simulator.h"
 #include "sqlhost/project/description.h"
 #include "sqlhost/project/file_names.h"
 #include "sqlhost/project/project.h"
+#include "sqlhost/runner/r_library_lock.h"
 #include "sqlhost/util/engine_utilities.h"
 #include "sqlhost/util/text_log.h"
 
@@ -77,25 +77,17 @@ std::optional<std::string> WhyNotReplace(const fs::path& dir) {
 // than this build's package archive. When no copy is installed the command
 // file's own guard installs it. nullopt when the archive is not found (the
 // engine's default then holds: the first run installs).
-struct PackageState {
-  std::optional<bool> force_install;
-  std::string library;
-  bool installed = false;
-};
-
-PackageState QuoxPackageState(sqlhost::Project& project) {
-  PackageState state;
-  state.library = RInstallLibrary();
+std::optional<bool> ForceInstall(sqlhost::Project& project, const std::string& library) {
   sqlhost::QuoxEngineUtilities utilities;
   sqlhost::TextLog log;
   const std::string archive = utilities.GetEngineLibrary("Quox", project, log, true);
   struct stat archive_st {}, installed_st {};
   const bool have_archive = !archive.empty() && ::stat(archive.c_str(), &archive_st) == 0;
-  state.installed = !state.library.empty() &&
-                    ::stat((state.library + "/quox/DESCRIPTION").c_str(), &installed_st) == 0;
-  if (!have_archive) return state;
-  state.force_install = state.installed && installed_st.st_mtime < archive_st.st_mtime;
-  return state;
+  if (!have_archive) return std::nullopt;
+  const bool installed =
+      !library.empty() &&
+      ::stat(sqlhost::QuoxDescriptionFile(library).c_str(), &installed_st) == 0;
+  return installed && installed_st.st_mtime < archive_st.st_mtime;
 }
 
 std::string WithThousands(double value) {
@@ -326,12 +318,12 @@ int Demo(const std::string& dir_arg, std::uint64_t seed) {
   PrintSurvey(std::cout, survey);
   std::cout << "\nProject: " << folder << " (the survey as files: " << survey_folder << ")\n";
 
-  const PackageState package = QuoxPackageState(*project);
-  if (package.force_install) {
-    project->SetSettingValue("R", "ForceLoadLibrary", host::Value{*package.force_install});
+  const std::string install_library = sqlhost::RInstallLibrary();
+  if (const std::optional<bool> force = ForceInstall(*project, install_library)) {
+    project->SetSettingValue("R", "ForceLoadLibrary", host::Value{*force});
   }
-  const std::string library = package.library.empty() ? "R's user library" : package.library;
-  if (package.force_install.value_or(true) || !package.installed) {
+  const std::string library = install_library.empty() ? "R's user library" : install_library;
+  if (sqlhost::NextRunInstallsQuox(*project, install_library)) {
     std::cout << "The first run installs the R package quox into " << library << ".\n";
   } else {
     std::cout << "R package quox: installed in " << library << ".\n";
@@ -350,7 +342,8 @@ int Demo(const std::string& dir_arg, std::uint64_t seed) {
     std::string log;
     ItemRunResult run;
     {
-      const FileLock library_lock = LockRLibrary(*project, "demo");
+      const sqlhost::RLibraryLock library_lock =
+          sqlhost::RLibraryLock::ForNextRun(*project, LibraryWaitNote("demo"));
       run = RunItemToEnd(project, a.id, nullptr, [&](const std::string& text) { log = text; });
     }
     ItemOutcome outcome;

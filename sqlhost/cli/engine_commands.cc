@@ -22,11 +22,11 @@
 #include "sqlhost/cli/commands.h"
 #include "sqlhost/cli/exit_codes.h"
 #include "sqlhost/cli/item_run.h"
-#include "sqlhost/cli/r_library_lock.h"
 #include "pramble/host/dao.h"
 #include "pramble/host/errors.h"
 #include "sqlhost/project/project.h"
 #include "sqlhost/runner/event_loop.h"
+#include "sqlhost/runner/r_library_lock.h"
 #include "pramble/host/services.h"
 #include "sqlhost/services/default_services.h"
 #include "sqlhost/util/results_utilities.h"
@@ -60,65 +60,35 @@ void PrintText(std::ostream& out, const std::string& text) {
   out.flush();
 }
 
-// The exclusive lock of one analysis item (.locks/item-<ID>.lock in the
-// project folder), which `run` and `reset` hold while they work on it, so
-// that one item is never worked on by two processes at once. The file holds
-// the process ID of the last holder, for the message of a refused command.
-// The lock ends with the object or the process; R, which inherits the
-// descriptor, holds it until it ends too.
-class ItemLock {
- public:
-  // Takes the lock of item `id` of the project in `folder` without waiting.
-  // nullopt, with the message written and `code` set, when another process
-  // holds it or the lock file cannot be made.
-  static std::optional<ItemLock> Take(const std::string& command, const std::string& dir,
-                                      const std::string& folder, std::int32_t id, int& code) {
-    const std::string locks = folder + "/.locks";
-    const std::string path = locks + "/item-" + std::to_string(id) + ".lock";
-    ItemLock lock;
-    const std::string why_not = ::mkdir(locks.c_str(), 0777) == 0 || errno == EEXIST
-                                    ? lock.file_.Open(path, false)
-                                    : std::strerror(errno);
-    if (!why_not.empty()) {
-      std::cerr << "pramble " << command << ": cannot lock analysis item " << id << " of project '"
-                << dir << "': cannot open '" << path << "': " << why_not << "\n";
+// Takes the lock of item `id` for `command`; false, with the message
+// written and `code` set, when it is not held.
+bool LockItem(sqlhost::Project& project, const std::string& command, const std::string& dir,
+              std::int32_t id, sqlhost::ItemLock& lock, int& code) {
+  lock = project.LockItem(id);
+  const std::string what =
+      "pramble " + command + ": cannot lock analysis item " + std::to_string(id) +
+      " of project '" + dir + "': ";
+  switch (lock.refusal()) {
+    case sqlhost::ItemLock::Refusal::kNone:
+      return true;
+    case sqlhost::ItemLock::Refusal::kCannotOpen:
+      std::cerr << what << "cannot open '" << lock.path() << "': " << lock.reason() << "\n";
       code = kExitBadInput;
-      return std::nullopt;
-    }
-    if (!lock.file_.Lock(LOCK_EX | LOCK_NB)) {
-      if (errno != EWOULDBLOCK) {
-        std::cerr << "pramble " << command << ": cannot lock analysis item " << id
-                  << " of project '" << dir << "': " << std::strerror(errno) << "\n";
-        code = kExitComponentError;
-        return std::nullopt;
-      }
-      const std::string holder = lock.Holder();
+      return false;
+    case sqlhost::ItemLock::Refusal::kSystem:
+      std::cerr << what << lock.reason() << "\n";
+      code = kExitComponentError;
+      return false;
+    case sqlhost::ItemLock::Refusal::kBusy:
       std::cerr << "pramble " << command << ": analysis item " << id << " of project '" << dir
                 << "' is already being run or reset by another process"
-                << (holder.empty() ? "" : " (process " + holder + ")")
+                << (lock.holder().empty() ? "" : " (process " + lock.holder() + ")")
                 << "; try again when it has finished\n";
       code = kExitItemBusy;
-      return std::nullopt;
-    }
-    const std::string pid = std::to_string(::getpid()) + "\n";
-    if (::ftruncate(lock.file_.fd(), 0) != 0 ||
-        ::pwrite(lock.file_.fd(), pid.data(), pid.size(), 0) < 0) {
-      // The process ID only serves the message of a refused command.
-    }
-    return lock;
+      return false;
   }
-
- private:
-  std::string Holder() const {
-    char buf[32];
-    const ssize_t n = ::pread(file_.fd(), buf, sizeof buf - 1, 0);
-    std::string text = n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : "";
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    return text;
-  }
-
-  FileLock file_;
-};
+  return false;
+}
 
 // After a run that the host could not end (its final status was not
 // stored): an item left with a running status (6 to 9) gets status 3, so
@@ -145,13 +115,12 @@ void MarkUnfinished(sqlhost::Project& project, std::int32_t id) {
 int Run(const std::string& dir, std::int32_t id, bool debug) {
   auto project = sqlhost::Project::Open(dir);
   // An unknown item is left to the engine, which reports it.
-  std::optional<ItemLock> item_lock;
-  FileLock library_lock;
+  sqlhost::ItemLock item_lock;
+  sqlhost::RLibraryLock library_lock;
   if (project->FindItem(id)) {
     int code = kExitOk;
-    item_lock = ItemLock::Take("run", dir, project->folder(), id, code);
-    if (!item_lock) return code;
-    if (!debug) library_lock = LockRLibrary(*project, "run");
+    if (!LockItem(*project, "run", dir, id, item_lock, code)) return code;
+    if (!debug) library_lock = sqlhost::RLibraryLock::ForNextRun(*project, LibraryWaitNote("run"));
   }
   // Debug mode for this run only: the engine of this process sees it, the
   // stored setting and other processes' runs do not.
@@ -213,9 +182,8 @@ int Reset(const std::string& dir, std::int32_t id) {
   auto project = OpenWithItem("reset", dir, id);
   if (!project) return kExitNoInput;
   int code = kExitOk;
-  const std::optional<ItemLock> item_lock =
-      ItemLock::Take("reset", dir, project->folder(), id, code);
-  if (!item_lock) return code;
+  sqlhost::ItemLock item_lock;
+  if (!LockItem(*project, "reset", dir, id, item_lock, code)) return code;
   sqlhost::EventLoop loop;
   sqlhost::DefaultServices host_services(loop);
   LogWatchingServices services(&host_services);

@@ -62,6 +62,14 @@ ItemRunResult RunItemToEnd(const std::shared_ptr<sqlhost::Project>& project, std
   return result;
 }
 
+sqlhost::RLibraryLock::WaitHandler LibraryWaitNote(const std::string& command) {
+  return [command](const std::string& library, bool installs) {
+    std::cerr << "pramble " << command << ": waiting for other runs that "
+              << (installs ? "use" : "install the R package quox in") << " the R library '"
+              << library << "'" << std::endl;
+  };
+}
+
 int ExitCodeOfFinalStatus(std::int32_t status) {
   switch (status) {
     case 1:

@@ -18,6 +18,7 @@
 #include "pramble/host/errors.h"
 #include "sqlhost/project/project.h"
 #include "sqlhost/project/project_error.h"
+#include "sqlhost/runner/r_library_lock.h"
 #include "pramble/component_error.h"
 
 namespace pramble::cli {
@@ -40,6 +41,10 @@ struct ItemRunResult {
 ItemRunResult RunItemToEnd(const std::shared_ptr<sqlhost::Project>& project, std::int32_t id,
                            const std::function<void(std::int32_t)>& on_status,
                            const std::function<void(const std::string&)>& on_log);
+
+// Writes the note of a command that waits for the R library's lock
+// (RLibraryLock) to standard error.
+sqlhost::RLibraryLock::WaitHandler LibraryWaitNote(const std::string& command);
 
 // The exit code of `pramble run` for an item's final status: 0 for 1 and 2,
 // 1 for 3, 2 for 0 (stopped), 70 otherwise.

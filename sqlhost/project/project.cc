@@ -1,11 +1,18 @@
 #include "sqlhost/project/project.h"
 
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
 
 #include "pramble/host/errors.h"
+#include "sqlhost/project/file_names.h"
 #include "sqlhost/project/schema.h"
 #include "sqlhost/project/statement.h"
 #include "pramble/host/value.h"
@@ -384,6 +391,40 @@ std::string Project::FormatRunDate(const host::Date& date) {
   char buf[32];
   std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
   return buf;
+}
+
+ItemLock Project::LockItem(std::int32_t id) {
+  ItemLock lock;
+  const std::string locks = LocksFolder(folder_);
+  lock.path_ = ItemLockFile(folder_, id);
+  lock.reason_ = ::mkdir(locks.c_str(), 0777) == 0 || errno == EEXIST
+                     ? lock.file_.Open(lock.path_, false)
+                     : std::strerror(errno);
+  if (!lock.reason_.empty()) {
+    lock.refusal_ = ItemLock::Refusal::kCannotOpen;
+    return lock;
+  }
+  if (!lock.file_.Lock(LOCK_EX | LOCK_NB)) {
+    if (errno != EWOULDBLOCK) {
+      lock.refusal_ = ItemLock::Refusal::kSystem;
+      lock.reason_ = std::strerror(errno);
+      return lock;
+    }
+    lock.refusal_ = ItemLock::Refusal::kBusy;
+    char buf[32];
+    const ssize_t n = ::pread(lock.file_.fd(), buf, sizeof buf - 1, 0);
+    lock.holder_ = n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : "";
+    while (!lock.holder_.empty() && (lock.holder_.back() == '\n' || lock.holder_.back() == ' '))
+      lock.holder_.pop_back();
+    lock.file_ = FileLock{};
+    return lock;
+  }
+  const std::string pid = std::to_string(::getpid()) + "\n";
+  if (::ftruncate(lock.file_.fd(), 0) != 0 ||
+      ::pwrite(lock.file_.fd(), pid.data(), pid.size(), 0) < 0) {
+    // The process ID only serves the answer to the next one who asks.
+  }
+  return lock;
 }
 
 }  // namespace pramble::sqlhost

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <exception>
 #include <optional>
 
 #include "pramble/host/errors.h"
@@ -24,6 +25,7 @@ namespace {
 constexpr std::int32_t kScopeProject = 1;
 constexpr std::int32_t kKindText = 1;
 constexpr std::int32_t kKindNumber = 2;
+constexpr std::int32_t kKindBoolean = 3;
 
 // The setting when it holds a non-empty text, else the environment variable
 // when set and non-empty, else the built-in value.
@@ -141,6 +143,22 @@ bool QuoxEngineUtilities::GetConvertUnits(std::string& factor_text,
   if (!ok) return false;
   factor_text = ShortestNumberText(distance * effort / area);
   return true;
+}
+
+std::string QuoxDescriptionFile(const std::string& library) {
+  return library + "/quox/DESCRIPTION";
+}
+
+bool NextRunInstallsQuox(host::ProjectDatabase& project, const std::string& library) {
+  try {
+    if (host::ToBool(project.Settings().GetSetting(kScopeProject, kKindBoolean, "R",
+                                                   "ForceLoadLibrary", host::Value{true})))
+      return true;
+  } catch (const std::exception&) {
+    return true;  // the run refuses the setting itself
+  }
+  struct stat st {};
+  return ::stat(QuoxDescriptionFile(library).c_str(), &st) != 0;
 }
 
 }  // namespace pramble::sqlhost
