@@ -403,15 +403,19 @@ void PosixRProcess::Run(const std::string& engine_path, const std::string& folde
       }
     }
     if (rc != 0) {
-      end = {RunEnd::How::kWaitFailed, wait_error};
+      end.how = RunEnd::How::kWaitFailed;
+      end.value = wait_error;
     } else if (WIFEXITED(status)) {
-      end = {RunEnd::How::kExited, WEXITSTATUS(status)};
+      end.how = RunEnd::How::kExited;
+      end.value = WEXITSTATUS(status);
       end.log_reports_warnings = end.value == 0 && LogReportsWarnings(log_file);
       end.full_folder = FullFolderOf(log_file);
     } else if (WIFSIGNALED(status)) {
-      end = {RunEnd::How::kSignaled, WTERMSIG(status)};
+      end.how = RunEnd::How::kSignaled;
+      end.value = WTERMSIG(status);
     } else {
-      end = {RunEnd::How::kOther, status};
+      end.how = RunEnd::How::kOther;
+      end.value = status;
     }
     loop->Post([state, runner, end] { Deliver(state, runner, end); });
   });

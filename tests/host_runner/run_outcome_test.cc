@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <ostream>
 #include <string>
 
 namespace pramble::sqlhost {
@@ -18,6 +19,8 @@ struct Case {
   RunEnd end;
   RunOutcome expected;
 };
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 RunEnd End(How how, int value) {
   RunEnd end;
