@@ -2,7 +2,7 @@
 // It makes a project from the demo survey (sqlhost/demo), runs every analysis
 // item with R, one after the other, and prints each item's final status and
 // its estimates beside the truth. What the demo simulates and how to read
-// its table is described in docs/demo.md.
+// its table is described in docs/demo.md. Its entry is in command_table.cc.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -23,7 +23,8 @@
 
 #include "sqlhost/cli/commands.h"
 #include "sqlhost/cli/exit_codes.h"
-#include "sqlhost/cli/item_run.h"
+#include "sqlhost/cli/engine_session.h"
+#include "sqlhost/cli/table_printer.h"
 #include "sqlhost/demo/demo_project.h"
 #include "sqlhost/demo/survey_simulator.h"
 #include "sqlhost/project/description.h"
@@ -90,23 +91,10 @@ std::optional<bool> ForceInstall(sqlhost::Project& project, const std::string& l
   return installed && installed_st.st_mtime < archive_st.st_mtime;
 }
 
-std::string WithThousands(double value) {
-  const long long n = std::llround(value);
-  std::string digits = std::to_string(n < 0 ? -n : n);
-  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, ",");
-  return (n < 0 ? "-" : "") + digits;
-}
-
 std::string Seconds(Clock::duration d) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.1f s", std::chrono::duration<double>(d).count());
   return buf;
-}
-
-std::string Pad(const std::string& text, std::size_t width, bool right = false) {
-  if (text.size() >= width) return text;
-  const std::string blanks(width - text.size(), ' ');
-  return right ? blanks + text : text + blanks;
 }
 
 std::string ShortLabel(const demo::DemoAnalysis& a) {
@@ -202,22 +190,17 @@ void PrintTable(std::ostream& out, const std::vector<ItemOutcome>& outcomes,
     }
   }
 
-  const Row header{"item", "analysis", "region", "estimate", "95% interval", "truth",
-                   "interval holds truth"};
-  std::size_t w_analysis = header.analysis.size(), w_interval = header.interval.size();
-  for (const Row& r : rows) {
-    w_analysis = std::max(w_analysis, r.analysis.size());
-    w_interval = std::max(w_interval, r.interval.size());
-  }
-  auto print = [&](const Row& r) {
-    out << Pad(r.item, 4, true) << "  " << Pad(r.analysis, w_analysis) << "  "
-        << Pad(r.region, 6) << "  " << Pad(r.estimate, 8, true) << "  "
-        << Pad(r.interval, w_interval, true) << "  " << Pad(r.truth, 6, true) << "  " << r.holds
-        << "\n";
-  };
+  TablePrinter table({{"item", 4, Align::kRight},
+                      {"analysis"},
+                      {"region", 6},
+                      {"estimate", 8, Align::kRight},
+                      {"95% interval", 0, Align::kRight},
+                      {"truth", 6, Align::kRight},
+                      {"interval holds truth"}});
+  for (const Row& r : rows)
+    table.AddRow({r.item, r.analysis, r.region, r.estimate, r.interval, r.truth, r.holds});
   out << "Estimated number of clusters beside the truth:\n";
-  print(header);
-  for (const Row& r : rows) print(r);
+  table.Print(out, OutputFormat::kText);
   if (!notes.empty()) {
     out << "Notes:\n";
     for (std::size_t i = 0; i < notes.size(); ++i) {
@@ -274,7 +257,7 @@ int ExitCodeOfDemo(const std::vector<ItemOutcome>& outcomes, bool stopped) {
   return code;
 }
 
-int Demo(const std::string& dir_arg, std::uint64_t seed) {
+int RunDemo(const std::string& dir_arg, std::uint64_t seed) {
   const Clock::time_point start = Clock::now();
   const fs::path dir(dir_arg);
   std::error_code ec;
@@ -342,9 +325,11 @@ int Demo(const std::string& dir_arg, std::uint64_t seed) {
     std::string log;
     ItemRunResult run;
     {
-      const sqlhost::RLibraryLock library_lock =
-          sqlhost::RLibraryLock::ForNextRun(*project, LibraryWaitNote("demo"));
-      run = RunItemToEnd(project, a.id, nullptr, [&](const std::string& text) { log = text; });
+      EngineSession session(project, "demo");
+      RunOptions options;
+      options.on_log = [&](const std::string& text) { log = text; };
+      options.lock_r_library = true;
+      run = session.RunItem(a.id, options);
     }
     ItemOutcome outcome;
     outcome.analysis = &a;
@@ -382,21 +367,14 @@ int Demo(const std::string& dir_arg, std::uint64_t seed) {
 
 }  // namespace
 
-void AddDemoCommands(CLI::App& app, int& exit_code) {
-  auto* cmd = app.add_subcommand(
-      "demo",
-      "Simulate a double-observer line-transect survey whose true abundance is known, make a "
-      "project of it in DIR (default ./pramble-demo; a project that an earlier demo made "
-      "there is replaced, anything else is left alone: exit 73), run its analyses with R and print the estimates beside the truth. Exit 0 "
-      "when every item finished (with or without warnings).");
-  auto dir = std::make_shared<std::string>(kDefaultFolder);
-  auto seed = std::make_shared<std::uint64_t>(demo::kDemoSeed);
-  cmd->add_option("DIR", *dir, "The demo's project folder.")->capture_default_str();
-  cmd->add_option("--seed", *seed, "Simulate another survey with this seed.")
+void DemoArgs::Declare(CLI::App& cmd, DemoArgs& args) {
+  args.dir = kDefaultFolder;
+  args.seed = demo::kDemoSeed;
+  cmd.add_option("DIR", args.dir, "The demo's project folder.")->capture_default_str();
+  cmd.add_option("--seed", args.seed, "Simulate another survey with this seed.")
       ->capture_default_str();
-  cmd->callback([dir, seed, &exit_code] {
-    exit_code = Guarded("demo", [&] { return Demo(*dir, *seed); });
-  });
 }
+
+int Demo(const DemoArgs& args) { return RunDemo(args.dir, args.seed); }
 
 }  // namespace pramble::cli

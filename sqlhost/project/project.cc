@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <filesystem>
 #include <system_error>
 
@@ -145,8 +146,10 @@ std::shared_ptr<Project> Project::Open(const std::string& dir) {
     try {
       return SqliteDatabase::Open(path, OpenMode::kReadWrite);
     } catch (const host::HostError& e) {
-      throw ProjectError(ProjectError::Kind::kUnreadable,
-                         "cannot open the project database '" + path + "': " + e.what());
+      // The cause goes with it: a locked database is no bad project.
+      std::throw_with_nested(ProjectError(ProjectError::Kind::kUnreadable,
+                                          "cannot open the project database '" + path +
+                                              "': " + e.what()));
     }
   };
   p->project_db_ = open(kProjectFileName);
@@ -162,15 +165,16 @@ std::shared_ptr<Project> Project::Open(const std::string& dir) {
                          "'" + project_path + "' is not a pramble project database");
     }
   } catch (const host::HostError& e) {
-    throw ProjectError(ProjectError::Kind::kUnreadable,
-                       "cannot read the project database '" + project_path + "': " + e.what());
+    std::throw_with_nested(ProjectError(
+        ProjectError::Kind::kUnreadable,
+        "cannot read the project database '" + project_path + "': " + e.what()));
   }
   try {
     p->LoadLayers();
   } catch (const host::HostError& e) {
-    throw ProjectError(
+    std::throw_with_nested(ProjectError(
         ProjectError::Kind::kUnreadable,
-        "cannot read the layers of the project database '" + project_path + "': " + e.what());
+        "cannot read the layers of the project database '" + project_path + "': " + e.what()));
   }
   p->settings_ = std::make_unique<SettingsImpl>(p.get());
   p->browsers_ = std::make_unique<BrowserListImpl>(p.get());
