@@ -1,11 +1,24 @@
 #include "sqlhost/cli/command_table.h"
 
 #include <CLI/CLI.hpp>
+#include <iostream>
 
 #include "sqlhost/cli/commands.h"
 #include "sqlhost/cli/guard.h"
+#include "sqlhost/project/project.h"
 
 namespace pramble::cli {
+
+std::shared_ptr<sqlhost::Project> OpenWithItem(const std::string& command, const std::string& dir,
+                                               std::int32_t id) {
+  auto project = sqlhost::Project::Open(dir);
+  if (!project->FindItem(id)) {
+    std::cerr << "pramble " << command << ": project '" << dir << "' has no analysis item " << id
+              << "\n";
+    return nullptr;
+  }
+  return project;
+}
 
 void ProjectArgs::Declare(CLI::App& cmd, ProjectArgs& args) {
   cmd.add_option("DIR", args.dir, "The project folder.")->required();

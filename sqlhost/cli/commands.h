@@ -4,12 +4,22 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "sqlhost/cli/command_table.h"
 
+namespace pramble::sqlhost {
+class Project;
+}
+
 namespace pramble::cli {
+
+// Opens the project in `dir` and checks that it holds item `id`; nullptr,
+// with the message of `command` written, when it does not.
+std::shared_ptr<sqlhost::Project> OpenWithItem(const std::string& command, const std::string& dir,
+                                               std::int32_t id);
 
 // project_commands.cc: create, status, settings.
 struct CreateArgs {

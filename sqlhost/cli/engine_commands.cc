@@ -28,19 +28,6 @@ namespace {
 
 constexpr char kResultsTable[] = "AnalysisQuoxResults";
 
-// Opens the project and checks that it holds the item; nullptr (with the
-// message written) when it does not.
-std::shared_ptr<sqlhost::Project> OpenWithItem(const std::string& command, const std::string& dir,
-                                               std::int32_t id) {
-  auto project = sqlhost::Project::Open(dir);
-  if (!project->FindItem(id)) {
-    std::cerr << "pramble " << command << ": project '" << dir << "' has no analysis item " << id
-              << "\n";
-    return nullptr;
-  }
-  return project;
-}
-
 void PrintText(std::ostream& out, const std::string& text) {
   out << text;
   if (!text.empty() && text.back() != '\n') out << '\n';

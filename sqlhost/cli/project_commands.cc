@@ -70,17 +70,13 @@ void StatusArgs::Declare(CLI::App& cmd, StatusArgs& args) {
 }
 
 int Status(const StatusArgs& args) {
-  auto project = sqlhost::Project::Open(args.dir);
   if (args.item) {
-    auto info = project->FindItem(*args.item);
-    if (!info) {
-      std::cerr << "pramble status: project '" << args.dir << "' has no analysis item "
-                << *args.item << "\n";
-      return kExitNoInput;
-    }
-    PrintItem(*info);
+    auto project = OpenWithItem("status", args.dir, *args.item);
+    if (!project) return kExitNoInput;
+    PrintItem(*project->FindItem(*args.item));
     return kExitOk;
   }
+  auto project = sqlhost::Project::Open(args.dir);
   for (const auto& info : project->ListItems()) PrintItem(info);
   return kExitOk;
 }
