@@ -1,18 +1,64 @@
-// The pramble command line: one function per group of subcommands, each
-// adding its subcommands to the application. Exit codes are in exit_codes.h.
+// The handlers of the pramble commands and the arguments of those that
+// take more than a shared group (command_table.h). Each answers an exit code
+// (exit_codes.h); errors go to the guard (guard.h).
 #pragma once
 
-namespace CLI {
-class App;
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "sqlhost/cli/command_table.h"
+
+namespace pramble::sqlhost {
+class Project;
 }
 
 namespace pramble::cli {
 
-// create, status, settings
-void AddProjectCommands(CLI::App& app, int& exit_code);
-// run, reset, log, results, stats
-void AddEngineCommands(CLI::App& app, int& exit_code);
-// demo
-void AddDemoCommands(CLI::App& app, int& exit_code);
+// Opens the project in `dir` and checks that it holds item `id`; nullptr,
+// with the message of `command` written, when it does not.
+std::shared_ptr<sqlhost::Project> OpenWithItem(const std::string& command, const std::string& dir,
+                                               std::int32_t id);
+
+// project_commands.cc: create, status, settings.
+struct CreateArgs {
+  std::string dir, from;
+  static void Declare(CLI::App& cmd, CreateArgs& args);
+};
+int Create(const CreateArgs& args);
+
+struct StatusArgs : ProjectArgs {
+  std::optional<std::int32_t> item;
+  static void Declare(CLI::App& cmd, StatusArgs& args);
+};
+int Status(const StatusArgs& args);
+
+// settings DIR get SECTION KEY | settings DIR set SECTION KEY VALUE
+struct SettingsArgs : ProjectArgs {
+  std::string section, key, value;
+  const CLI::App* set = nullptr;  // the subcommand `set`, to ask whether it was given
+  static void Declare(CLI::App& cmd, SettingsArgs& args);
+};
+int Settings(const SettingsArgs& args);
+
+// engine_commands.cc: run, reset, log, results, stats.
+struct RunArgs : ItemArgs {
+  bool debug = false;
+  static void Declare(CLI::App& cmd, RunArgs& args);
+};
+int Run(const RunArgs& args);
+int Reset(const ItemArgs& args);
+int ShowLog(const ItemArgs& args);
+int ShowResults(const ItemArgs& args);
+int Stats(const ItemArgs& args);
+
+// demo_commands.cc: demo.
+struct DemoArgs {
+  std::string dir;
+  std::uint64_t seed = 0;
+  static void Declare(CLI::App& cmd, DemoArgs& args);
+};
+int Demo(const DemoArgs& args);
 
 }  // namespace pramble::cli

@@ -2,7 +2,7 @@
 // It makes a project from the demo survey (sqlhost/demo), runs every analysis
 // item with R, one after the other, and prints each item's final status and
 // its estimates beside the truth. What the demo simulates and how to read
-// its table is described in docs/demo.md.
+// its table is described in docs/demo.md. Its entry is in command_table.cc.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -15,7 +15,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,12 +24,14 @@
 #include "pramble/engine_interface.h"
 #include "sqlhost/cli/commands.h"
 #include "sqlhost/cli/exit_codes.h"
-#include "sqlhost/cli/item_run.h"
-#include "sqlhost/cli/r_library_lock.h"
+#include "sqlhost/cli/engine_session.h"
+#include "sqlhost/cli/table_printer.h"
 #include "sqlhost/demo/demo_project.h"
 #include "sqlhost/demo/survey_simulator.h"
 #include "sqlhost/project/description.h"
+#include "sqlhost/project/file_names.h"
 #include "sqlhost/project/project.h"
+#include "sqlhost/runner/r_library_lock.h"
 #include "sqlhost/util/engine_utilities.h"
 #include "sqlhost/util/shipped_files.h"
 #include "sqlhost/util/text_log.h"
@@ -79,32 +80,17 @@ std::optional<std::string> WhyNotReplace(const fs::path& dir) {
 // than this build's package archive. When no copy is installed the command
 // file's own guard installs it. nullopt when the archive is not found (the
 // engine's default then holds: the first run installs).
-struct PackageState {
-  std::optional<bool> force_install;
-  std::string library;
-  bool installed = false;
-};
-
-PackageState QuoxPackageState(sqlhost::Project& project) {
-  PackageState state;
-  state.library = RInstallLibrary();
+std::optional<bool> ForceInstall(sqlhost::Project& project, const std::string& library) {
   sqlhost::QuoxEngineUtilities utilities;
   sqlhost::TextLog log;
   const std::string archive = utilities.GetEngineLibrary("Quox", project, log, true);
   struct stat archive_st {}, installed_st {};
   const bool have_archive = !archive.empty() && ::stat(archive.c_str(), &archive_st) == 0;
-  state.installed = !state.library.empty() &&
-                    ::stat((state.library + "/quox/DESCRIPTION").c_str(), &installed_st) == 0;
-  if (!have_archive) return state;
-  state.force_install = state.installed && installed_st.st_mtime < archive_st.st_mtime;
-  return state;
-}
-
-std::string WithThousands(double value) {
-  const long long n = std::llround(value);
-  std::string digits = std::to_string(n < 0 ? -n : n);
-  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, ",");
-  return (n < 0 ? "-" : "") + digits;
+  if (!have_archive) return std::nullopt;
+  const bool installed =
+      !library.empty() &&
+      ::stat(sqlhost::QuoxDescriptionFile(library).c_str(), &installed_st) == 0;
+  return installed && installed_st.st_mtime < archive_st.st_mtime;
 }
 
 std::string Seconds(Clock::duration d) {
@@ -113,28 +99,9 @@ std::string Seconds(Clock::duration d) {
   return buf;
 }
 
-std::string Pad(const std::string& text, std::size_t width, bool right = false) {
-  if (text.size() >= width) return text;
-  const std::string blanks(width - text.size(), ' ');
-  return right ? blanks + text : text + blanks;
-}
-
 std::string ShortLabel(const demo::DemoAnalysis& a) {
   return a.method + ", " + (a.binned ? "10 m bands" : "exact") + ", " +
          (a.stratified ? "by region" : "whole area");
-}
-
-// The plot files of item `id` in the project folder, by name.
-std::vector<std::string> PlotFiles(const std::string& folder, std::int32_t id) {
-  const std::regex pattern("(ddf|qq)\\." + std::to_string(id) + "\\.[0-9]{2,}\\.[A-Za-z0-9]+");
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (std::regex_match(name, pattern)) names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // The last `count` lines of `text`, each indented.
@@ -199,9 +166,12 @@ void PrintTable(std::ostream& out, const std::vector<ItemOutcome>& outcomes,
       const double truth = static_cast<double>(r == 0 ? survey.truth.total.clusters
                                                       : survey.truth.regions[r - 1].clusters);
       row.truth = WithThousands(truth);
-      const std::int32_t base = 1000 + 10 * static_cast<std::int32_t>(r);
-      const auto estimate = o.stats.find(base), lcl = o.stats.find(base + 3),
-                 ucl = o.stats.find(base + 4);
+      auto stat = [&](sqlhost::StatQuantity quantity) {
+        return o.stats.find(sqlhost::DensityStatCode(sqlhost::StatKind::kClusterAbundance,
+                                                     static_cast<std::int32_t>(r), quantity));
+      };
+      const auto estimate = stat(sqlhost::StatQuantity::kEstimate),
+                 lcl = stat(sqlhost::StatQuantity::kLcl), ucl = stat(sqlhost::StatQuantity::kUcl);
       if (estimate == o.stats.end() || lcl == o.stats.end() || ucl == o.stats.end()) {
         row.estimate = "-";
         row.interval = "-";
@@ -222,22 +192,17 @@ void PrintTable(std::ostream& out, const std::vector<ItemOutcome>& outcomes,
     }
   }
 
-  const Row header{"item", "analysis", "region", "estimate", "95% interval", "truth",
-                   "interval holds truth"};
-  std::size_t w_analysis = header.analysis.size(), w_interval = header.interval.size();
-  for (const Row& r : rows) {
-    w_analysis = std::max(w_analysis, r.analysis.size());
-    w_interval = std::max(w_interval, r.interval.size());
-  }
-  auto print = [&](const Row& r) {
-    out << Pad(r.item, 4, true) << "  " << Pad(r.analysis, w_analysis) << "  "
-        << Pad(r.region, 6) << "  " << Pad(r.estimate, 8, true) << "  "
-        << Pad(r.interval, w_interval, true) << "  " << Pad(r.truth, 6, true) << "  " << r.holds
-        << "\n";
-  };
+  TablePrinter table({{"item", 4, Align::kRight},
+                      {"analysis"},
+                      {"region", 6},
+                      {"estimate", 8, Align::kRight},
+                      {"95% interval", 0, Align::kRight},
+                      {"truth", 6, Align::kRight},
+                      {"interval holds truth"}});
+  for (const Row& r : rows)
+    table.AddRow({r.item, r.analysis, r.region, r.estimate, r.interval, r.truth, r.holds});
   out << "Estimated number of clusters beside the truth:\n";
-  print(header);
-  for (const Row& r : rows) print(r);
+  table.Print(out, OutputFormat::kText);
   if (!notes.empty()) {
     out << "Notes:\n";
     for (std::size_t i = 0; i < notes.size(); ++i) {
@@ -294,7 +259,7 @@ int ExitCodeOfDemo(const std::vector<ItemOutcome>& outcomes, bool stopped) {
   return code;
 }
 
-int Demo(const std::string& dir_arg, std::uint64_t seed) {
+int RunDemo(const std::string& dir_arg, std::uint64_t seed) {
   const Clock::time_point start = Clock::now();
   const fs::path dir(dir_arg);
   std::error_code ec;
@@ -338,12 +303,12 @@ int Demo(const std::string& dir_arg, std::uint64_t seed) {
   PrintSurvey(std::cout, survey);
   std::cout << "\nProject: " << folder << " (the survey as files: " << survey_folder << ")\n";
 
-  const PackageState package = QuoxPackageState(*project);
-  if (package.force_install) {
-    project->SetSettingValue("R", "ForceLoadLibrary", host::Value{*package.force_install});
+  const std::string install_library = sqlhost::RInstallLibrary();
+  if (const std::optional<bool> force = ForceInstall(*project, install_library)) {
+    project->SetSettingValue("R", "ForceLoadLibrary", host::Value{*force});
   }
-  const std::string library = package.library.empty() ? "R's user library" : package.library;
-  if (package.force_install.value_or(true) || !package.installed) {
+  const std::string library = install_library.empty() ? "R's user library" : install_library;
+  if (sqlhost::NextRunInstallsQuox(*project, install_library)) {
     std::cout << "The first run installs the R package quox into " << library << ".\n";
   } else {
     std::cout << "R package quox: installed in " << library << ".\n";
@@ -362,8 +327,11 @@ int Demo(const std::string& dir_arg, std::uint64_t seed) {
     std::string log;
     ItemRunResult run;
     {
-      const FileLock library_lock = LockRLibrary(*project, "demo");
-      run = RunItemToEnd(project, a.id, nullptr, [&](const std::string& text) { log = text; });
+      EngineSession session(project, "demo");
+      RunOptions options;
+      options.on_log = [&](const std::string& text) { log = text; };
+      options.lock_r_library = true;
+      run = session.RunItem(a.id, options);
     }
     ItemOutcome outcome;
     outcome.analysis = &a;
@@ -371,7 +339,7 @@ int Demo(const std::string& dir_arg, std::uint64_t seed) {
     for (const sqlhost::ItemStat& stat : project->ItemStats(a.id)) {
       outcome.stats[stat.code] = stat.value;
     }
-    const std::size_t plots = PlotFiles(folder, a.id).size();
+    const std::size_t plots = sqlhost::PlotFilesOf(folder, a.id).size();
     std::cout << sqlhost::Project::StatusText(run.final_status) << " (status "
               << run.final_status << ", " << Seconds(Clock::now() - item_start) << ", " << plots
               << (plots == 1 ? " plot file)\n" : " plot files)\n");
@@ -402,21 +370,14 @@ int Demo(const std::string& dir_arg, std::uint64_t seed) {
 
 }  // namespace
 
-void AddDemoCommands(CLI::App& app, int& exit_code) {
-  auto* cmd = app.add_subcommand(
-      "demo",
-      "Simulate a double-observer line-transect survey whose true abundance is known, make a "
-      "project of it in DIR (default ./pramble-demo; a project that an earlier demo made "
-      "there is replaced, anything else is left alone: exit 73), run its analyses with R and print the estimates beside the truth. Exit 0 "
-      "when every item finished (with or without warnings).");
-  auto dir = std::make_shared<std::string>(kDefaultFolder);
-  auto seed = std::make_shared<std::uint64_t>(demo::kDemoSeed);
-  cmd->add_option("DIR", *dir, "The demo's project folder.")->capture_default_str();
-  cmd->add_option("--seed", *seed, "Simulate another survey with this seed.")
+void DemoArgs::Declare(CLI::App& cmd, DemoArgs& args) {
+  args.dir = kDefaultFolder;
+  args.seed = demo::kDemoSeed;
+  cmd.add_option("DIR", args.dir, "The demo's project folder.")->capture_default_str();
+  cmd.add_option("--seed", args.seed, "Simulate another survey with this seed.")
       ->capture_default_str();
-  cmd->callback([dir, seed, &exit_code] {
-    exit_code = Guarded("demo", [&] { return Demo(*dir, *seed); });
-  });
 }
+
+int Demo(const DemoArgs& args) { return RunDemo(args.dir, args.seed); }
 
 }  // namespace pramble::cli

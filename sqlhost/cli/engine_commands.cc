@@ -1,17 +1,11 @@
 // pramble run, reset, log, results and stats: the commands that drive the
-// engine object on one analysis item and show what a run stored. What the
-// engine publishes and logs, and the exit codes, are described in
-// docs/engine.md; the locks that `run` and `reset` take in
-// docs/robustness.md.
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
+// engine object on one analysis item and show what a run stored. Their
+// entries are in command_table.cc. What the engine publishes and logs, and
+// the exit codes, are described in docs/engine.md; the locks that `run` and
+// `reset` take in docs/robustness.md.
 #include <charconv>
 #include <cstdint>
-#include <cstring>
+#include <exception>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -19,40 +13,20 @@
 
 #include <CLI/CLI.hpp>
 
-#include "sqlhost/cli/commands.h"
-#include "sqlhost/cli/exit_codes.h"
-#include "sqlhost/cli/item_run.h"
-#include "sqlhost/cli/r_library_lock.h"
 #include "pramble/host/dao.h"
 #include "pramble/host/errors.h"
-#include "sqlhost/project/project.h"
-#include "sqlhost/runner/event_loop.h"
-#include "pramble/host/services.h"
-#include "sqlhost/services/default_services.h"
-#include "sqlhost/util/results_utilities.h"
 #include "pramble/host/value.h"
-#include "pramble/quox_n_engine_interface.h"
+#include "sqlhost/cli/commands.h"
+#include "sqlhost/cli/engine_session.h"
+#include "sqlhost/cli/exit_codes.h"
+#include "sqlhost/cli/guard.h"
+#include "sqlhost/project/project.h"
+#include "sqlhost/util/results_utilities.h"
 
 namespace pramble::cli {
 namespace {
 
 constexpr char kResultsTable[] = "AnalysisQuoxResults";
-// The item is being run or reset by another process: try again later
-// (sysexits' EX_TEMPFAIL).
-constexpr int kExitItemBusy = 75;
-
-// Opens the project and checks that it holds the item; nullptr (with the
-// message written) when it does not.
-std::shared_ptr<sqlhost::Project> OpenWithItem(const std::string& command, const std::string& dir,
-                                               std::int32_t id) {
-  auto project = sqlhost::Project::Open(dir);
-  if (!project->FindItem(id)) {
-    std::cerr << "pramble " << command << ": project '" << dir << "' has no analysis item " << id
-              << "\n";
-    return nullptr;
-  }
-  return project;
-}
 
 void PrintText(std::ostream& out, const std::string& text) {
   out << text;
@@ -60,65 +34,35 @@ void PrintText(std::ostream& out, const std::string& text) {
   out.flush();
 }
 
-// The exclusive lock of one analysis item (.locks/item-<ID>.lock in the
-// project folder), which `run` and `reset` hold while they work on it, so
-// that one item is never worked on by two processes at once. The file holds
-// the process ID of the last holder, for the message of a refused command.
-// The lock ends with the object or the process; R, which inherits the
-// descriptor, holds it until it ends too.
-class ItemLock {
- public:
-  // Takes the lock of item `id` of the project in `folder` without waiting.
-  // nullopt, with the message written and `code` set, when another process
-  // holds it or the lock file cannot be made.
-  static std::optional<ItemLock> Take(const std::string& command, const std::string& dir,
-                                      const std::string& folder, std::int32_t id, int& code) {
-    const std::string locks = folder + "/.locks";
-    const std::string path = locks + "/item-" + std::to_string(id) + ".lock";
-    ItemLock lock;
-    const std::string why_not = ::mkdir(locks.c_str(), 0777) == 0 || errno == EEXIST
-                                    ? lock.file_.Open(path, false)
-                                    : std::strerror(errno);
-    if (!why_not.empty()) {
-      std::cerr << "pramble " << command << ": cannot lock analysis item " << id << " of project '"
-                << dir << "': cannot open '" << path << "': " << why_not << "\n";
+// Takes the lock of item `id` for `command`; false, with the message
+// written and `code` set, when it is not held.
+bool LockItem(sqlhost::Project& project, const std::string& command, const std::string& dir,
+              std::int32_t id, sqlhost::ItemLock& lock, int& code) {
+  lock = project.LockItem(id);
+  const std::string what =
+      "pramble " + command + ": cannot lock analysis item " + std::to_string(id) +
+      " of project '" + dir + "': ";
+  switch (lock.refusal()) {
+    case sqlhost::ItemLock::Refusal::kNone:
+      return true;
+    case sqlhost::ItemLock::Refusal::kCannotOpen:
+      std::cerr << what << "cannot open '" << lock.path() << "': " << lock.reason() << "\n";
       code = kExitBadInput;
-      return std::nullopt;
-    }
-    if (!lock.file_.Lock(LOCK_EX | LOCK_NB)) {
-      if (errno != EWOULDBLOCK) {
-        std::cerr << "pramble " << command << ": cannot lock analysis item " << id
-                  << " of project '" << dir << "': " << std::strerror(errno) << "\n";
-        code = kExitComponentError;
-        return std::nullopt;
-      }
-      const std::string holder = lock.Holder();
+      return false;
+    case sqlhost::ItemLock::Refusal::kSystem:
+      std::cerr << what << lock.reason() << "\n";
+      code = kExitComponentError;
+      return false;
+    case sqlhost::ItemLock::Refusal::kBusy:
       std::cerr << "pramble " << command << ": analysis item " << id << " of project '" << dir
                 << "' is already being run or reset by another process"
-                << (holder.empty() ? "" : " (process " + holder + ")")
+                << (lock.holder().empty() ? "" : " (process " + lock.holder() + ")")
                 << "; try again when it has finished\n";
       code = kExitItemBusy;
-      return std::nullopt;
-    }
-    const std::string pid = std::to_string(::getpid()) + "\n";
-    if (::ftruncate(lock.file_.fd(), 0) != 0 ||
-        ::pwrite(lock.file_.fd(), pid.data(), pid.size(), 0) < 0) {
-      // The process ID only serves the message of a refused command.
-    }
-    return lock;
+      return false;
   }
-
- private:
-  std::string Holder() const {
-    char buf[32];
-    const ssize_t n = ::pread(file_.fd(), buf, sizeof buf - 1, 0);
-    std::string text = n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : "";
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    return text;
-  }
-
-  FileLock file_;
-};
+  return false;
+}
 
 // After a run that the host could not end (its final status was not
 // stored): an item left with a running status (6 to 9) gets status 3, so
@@ -142,90 +86,51 @@ void MarkUnfinished(sqlhost::Project& project, std::int32_t id) {
   }
 }
 
-int Run(const std::string& dir, std::int32_t id, bool debug) {
+int RunItem(const std::string& dir, std::int32_t id, bool debug) {
   auto project = sqlhost::Project::Open(dir);
   // An unknown item is left to the engine, which reports it.
-  std::optional<ItemLock> item_lock;
-  FileLock library_lock;
-  if (project->FindItem(id)) {
+  sqlhost::ItemLock item_lock;
+  const bool known = project->FindItem(id).has_value();
+  if (known) {
     int code = kExitOk;
-    item_lock = ItemLock::Take("run", dir, project->folder(), id, code);
-    if (!item_lock) return code;
-    if (!debug) library_lock = LockRLibrary(*project, "run");
+    if (!LockItem(*project, "run", dir, id, item_lock, code)) return code;
   }
   // Debug mode for this run only: the engine of this process sees it, the
   // stored setting and other processes' runs do not.
   if (debug) project->OverrideSetting("AnalysisDetails", "DebugMode", host::Value{true});
+  EngineSession session(project, "run");
+  RunOptions options;
+  options.on_status = [](std::int32_t status) {
+    std::cerr << "status " << status << " " << sqlhost::Project::StatusText(status) << std::endl;
+  };
+  options.on_log = [](const std::string& log) { PrintText(std::cout, log); };
+  options.lock_r_library = known && !debug;
   ItemRunResult result;
   try {
-    result = RunItemToEnd(
-        project, id,
-        [](std::int32_t status) {
-          std::cerr << "status " << status << " " << sqlhost::Project::StatusText(status)
-                    << std::endl;
-        },
-        [](const std::string& log) { PrintText(std::cout, log); });
-  } catch (const host::HostError& e) {
+    result = session.RunItem(id, options);
+  } catch (const host::HostError&) {
     // The host failed under the engine (a project database locked for
     // longer than its busy timeout, say): the run could not end the normal
     // way. The message goes out before the item is marked, so that whoever
     // holds the database learns of it while the mark still waits.
-    std::cerr << "pramble run: error (" << e.number() << "): " << e.what() << std::endl;
+    const int code = ReportError("run", std::current_exception());
     MarkUnfinished(*project, id);
-    return kExitComponentError;
+    return code;
   }
   return ExitCodeOfFinalStatus(result.final_status);
 }
 
-// The host's services with the logs they make watched: ResetItem answers
-// True even when its log says that something could not be deleted (a plot
-// file), and `pramble reset` must still say so by its exit code.
-class LogWatchingServices : public host::ServicesWrapper {
- public:
-  using host::ServicesWrapper::ServicesWrapper;
-  std::unique_ptr<host::Log> NewLog() override {
-    return std::make_unique<WatchedLog>(ServicesWrapper::NewLog(), severity_);
-  }
-  // The highest level any of the logs has seen.
-  std::int32_t severity() const { return *severity_; }
-
- private:
-  class WatchedLog : public host::Log {
-   public:
-    WatchedLog(std::unique_ptr<host::Log> log, std::shared_ptr<std::int32_t> severity)
-        : log_(std::move(log)), severity_(std::move(severity)) {}
-    void Add(const std::string& message, std::int32_t level) override {
-      log_->Add(message, level);
-      *severity_ = std::max(*severity_, log_->Severity());
-    }
-    std::string Contents() const override { return log_->Contents(); }
-    void SetTimeStamp(bool on) override { log_->SetTimeStamp(on); }
-    std::int32_t Severity() const override { return log_->Severity(); }
-
-   private:
-    std::unique_ptr<host::Log> log_;
-    std::shared_ptr<std::int32_t> severity_;
-  };
-  std::shared_ptr<std::int32_t> severity_ = std::make_shared<std::int32_t>(0);
-};
-
-int Reset(const std::string& dir, std::int32_t id) {
+int ResetItem(const std::string& dir, std::int32_t id) {
   auto project = OpenWithItem("reset", dir, id);
   if (!project) return kExitNoInput;
   int code = kExitOk;
-  const std::optional<ItemLock> item_lock =
-      ItemLock::Take("reset", dir, project->folder(), id, code);
-  if (!item_lock) return code;
-  sqlhost::EventLoop loop;
-  sqlhost::DefaultServices host_services(loop);
-  LogWatchingServices services(&host_services);
-  host::ScopedServices installed(&services);
-  QuoxNEngineInterface engine;
-  engine.ProjectDatabase(project);
-  const bool reset = engine.ResetItem(id);
-  PrintText(std::cout, engine.Log());
+  sqlhost::ItemLock item_lock;
+  if (!LockItem(*project, "reset", dir, id, item_lock, code)) return code;
+  EngineSession session(project, "reset");
+  const bool reset = session.engine().ResetItem(id);
+  PrintText(std::cout, session.engine().Log());
   // A reset that logged an error left something behind.
-  return reset && services.severity() < 2 ? kExitOk : kExitRunErrors;
+  return reset && session.LogSeverity() < 2 ? kExitOk : kExitRunErrors;
 }
 
 // The stored "Log" or "Output" text of the item's results row.
@@ -250,7 +155,7 @@ int ShowStored(const std::string& command, const std::string& dir, std::int32_t 
   return kExitOk;
 }
 
-int Stats(const std::string& dir, std::int32_t id) {
+int ShowStats(const std::string& dir, std::int32_t id) {
   auto project = OpenWithItem("stats", dir, id);
   if (!project) return kExitNoInput;
   for (const sqlhost::ItemStat& stat : project->ItemStats(id)) {
@@ -261,74 +166,22 @@ int Stats(const std::string& dir, std::int32_t id) {
   return kExitOk;
 }
 
-struct ItemArgs {
-  std::string dir;
-  std::int32_t item = 0;
-};
-
-std::shared_ptr<ItemArgs> AddItemArgs(CLI::App* cmd) {
-  auto args = std::make_shared<ItemArgs>();
-  cmd->add_option("DIR", args->dir, "The project folder.")->required();
-  cmd->add_option("ITEM", args->item, "The analysis item's ID.")->required();
-  return args;
-}
-
 }  // namespace
 
-void AddEngineCommands(CLI::App& app, int& exit_code) {
-  {
-    auto* cmd = app.add_subcommand(
-        "run",
-        "Run analysis item ITEM with R, show its status changes on standard error and its log "
-        "on standard output. Exit 0 when it finished (with or without warnings), 1 when it "
-        "finished with errors, 2 when it was stopped (Ctrl-C or SIGTERM stop it), 75 when "
-        "another process is running or resetting the same item (items of one project may run "
-        "at the same time). A run that installs the R package waits for other runs that use "
-        "the same R library, and they for it.");
-    auto args = AddItemArgs(cmd);
-    auto debug = std::make_shared<bool>(false);
-    cmd->add_flag("--debug", *debug,
-                  "Make the data and command files but do not start R; the command folder is "
-                  "kept (AnalysisDetails/DebugMode for this run only; the stored setting is not "
-                  "changed).");
-    cmd->callback([args, debug, &exit_code] {
-      exit_code = Guarded("run", [&] { return Run(args->dir, args->item, *debug); });
-    });
-  }
-  {
-    auto* cmd = app.add_subcommand(
-        "reset",
-        "Delete the stored results, statistics and plot files of ITEM; print the log. Exit 1 "
-        "when something could not be deleted, 75 when another process is running or resetting "
-        "the same item.");
-    auto args = AddItemArgs(cmd);
-    cmd->callback([args, &exit_code] {
-      exit_code = Guarded("reset", [&] { return Reset(args->dir, args->item); });
-    });
-  }
-  {
-    auto* cmd = app.add_subcommand("log", "Print the stored log of ITEM's last run.");
-    auto args = AddItemArgs(cmd);
-    cmd->callback([args, &exit_code] {
-      exit_code = Guarded("log", [&] { return ShowStored("log", args->dir, args->item, "Log"); });
-    });
-  }
-  {
-    auto* cmd = app.add_subcommand("results", "Print the stored output of ITEM's last run.");
-    auto args = AddItemArgs(cmd);
-    cmd->callback([args, &exit_code] {
-      exit_code = Guarded("results",
-                          [&] { return ShowStored("results", args->dir, args->item, "Output"); });
-    });
-  }
-  {
-    auto* cmd = app.add_subcommand(
-        "stats", "Print ITEM's stored statistics, one per line: code, a tab, value.");
-    auto args = AddItemArgs(cmd);
-    cmd->callback([args, &exit_code] {
-      exit_code = Guarded("stats", [&] { return Stats(args->dir, args->item); });
-    });
-  }
+void RunArgs::Declare(CLI::App& cmd, RunArgs& args) {
+  ItemArgs::Declare(cmd, args);
+  cmd.add_flag("--debug", args.debug,
+               "Make the data and command files but do not start R; the command folder is "
+               "kept (AnalysisDetails/DebugMode for this run only; the stored setting is not "
+               "changed).");
 }
+
+int Run(const RunArgs& args) { return RunItem(args.dir, args.item, args.debug); }
+int Reset(const ItemArgs& args) { return ResetItem(args.dir, args.item); }
+int ShowLog(const ItemArgs& args) { return ShowStored("log", args.dir, args.item, "Log"); }
+int ShowResults(const ItemArgs& args) {
+  return ShowStored("results", args.dir, args.item, "Output");
+}
+int Stats(const ItemArgs& args) { return ShowStats(args.dir, args.item); }
 
 }  // namespace pramble::cli

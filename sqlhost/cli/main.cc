@@ -1,6 +1,7 @@
 // The pramble command line: creates projects, runs analysis items through
-// the engine object and shows what runs stored. Each group of subcommands
-// adds itself (commands.h); the exit codes are in exit_codes.h.
+// the engine object and shows what runs stored. The commands are the
+// entries of one table (command_table.h); the exit codes are in
+// exit_codes.h.
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <exception>
@@ -8,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sqlhost/cli/commands.h"
+#include "sqlhost/cli/command_table.h"
 #include "sqlhost/cli/exit_codes.h"
 #include "sqlhost/util/string_utilities.h"
 
@@ -41,9 +42,7 @@ int main(int argc, char** argv) {
   app.fallthrough(false);
 
   int exit_code = pramble::cli::kExitOk;
-  pramble::cli::AddProjectCommands(app, exit_code);
-  pramble::cli::AddEngineCommands(app, exit_code);
-  pramble::cli::AddDemoCommands(app, exit_code);
+  pramble::cli::AddCommands(app, exit_code);
 
   if (argc > 1 && IsUnknownCommand(app, argv[1])) return pramble::cli::kExitUsage;
   try {

@@ -1,12 +1,20 @@
 #include "sqlhost/project/project.h"
 
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
+#include <exception>
 #include <filesystem>
 #include <system_error>
 
 #include "pramble/engine_interface.h"
 #include "pramble/host/errors.h"
+#include "sqlhost/project/file_names.h"
 #include "sqlhost/project/schema.h"
 #include "sqlhost/dao/sqlite_connection.h"
 #include "pramble/host/value.h"
@@ -139,8 +147,10 @@ std::shared_ptr<Project> Project::Open(const std::string& dir) {
     try {
       return SqliteDatabase::Open(path, OpenMode::kReadWrite);
     } catch (const host::HostError& e) {
-      throw ProjectError(ProjectError::Kind::kUnreadable,
-                         "cannot open the project database '" + path + "': " + e.what());
+      // The cause goes with it: a locked database is no bad project.
+      std::throw_with_nested(ProjectError(ProjectError::Kind::kUnreadable,
+                                          "cannot open the project database '" + path +
+                                              "': " + e.what()));
     }
   };
   p->project_db_ = open(kProjectFileName);
@@ -155,15 +165,16 @@ std::shared_ptr<Project> Project::Open(const std::string& dir) {
                          "'" + project_path + "' is not a pramble project database");
     }
   } catch (const host::HostError& e) {
-    throw ProjectError(ProjectError::Kind::kUnreadable,
-                       "cannot read the project database '" + project_path + "': " + e.what());
+    std::throw_with_nested(ProjectError(
+        ProjectError::Kind::kUnreadable,
+        "cannot read the project database '" + project_path + "': " + e.what()));
   }
   try {
     p->LoadLayers();
   } catch (const host::HostError& e) {
-    throw ProjectError(
+    std::throw_with_nested(ProjectError(
         ProjectError::Kind::kUnreadable,
-        "cannot read the layers of the project database '" + project_path + "': " + e.what());
+        "cannot read the layers of the project database '" + project_path + "': " + e.what()));
   }
   p->settings_ = std::make_unique<SettingsImpl>(p.get());
   p->browsers_ = std::make_unique<BrowserListImpl>(p.get());
@@ -380,6 +391,40 @@ std::string Project::FormatRunDate(const host::Date& date) {
   char buf[32];
   std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
   return buf;
+}
+
+ItemLock Project::LockItem(std::int32_t id) {
+  ItemLock lock;
+  const std::string locks = LocksFolder(folder_);
+  lock.path_ = ItemLockFile(folder_, id);
+  lock.reason_ = ::mkdir(locks.c_str(), 0777) == 0 || errno == EEXIST
+                     ? lock.file_.Open(lock.path_, false)
+                     : std::strerror(errno);
+  if (!lock.reason_.empty()) {
+    lock.refusal_ = ItemLock::Refusal::kCannotOpen;
+    return lock;
+  }
+  if (!lock.file_.Lock(LOCK_EX | LOCK_NB)) {
+    if (errno != EWOULDBLOCK) {
+      lock.refusal_ = ItemLock::Refusal::kSystem;
+      lock.reason_ = std::strerror(errno);
+      return lock;
+    }
+    lock.refusal_ = ItemLock::Refusal::kBusy;
+    char buf[32];
+    const ssize_t n = ::pread(lock.file_.fd(), buf, sizeof buf - 1, 0);
+    lock.holder_ = n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : "";
+    while (!lock.holder_.empty() && (lock.holder_.back() == '\n' || lock.holder_.back() == ' '))
+      lock.holder_.pop_back();
+    lock.file_ = FileLock{};
+    return lock;
+  }
+  const std::string pid = std::to_string(::getpid()) + "\n";
+  if (::ftruncate(lock.file_.fd(), 0) != 0 ||
+      ::pwrite(lock.file_.fd(), pid.data(), pid.size(), 0) < 0) {
+    // The process ID only serves the answer to the next one who asks.
+  }
+  return lock;
 }
 
 }  // namespace pramble::sqlhost

@@ -27,6 +27,7 @@
 #include "sqlhost/dao/sqlite_database.h"
 #include "sqlhost/project/layers.h"
 #include "sqlhost/project/project_error.h"
+#include "sqlhost/util/file_lock.h"
 #include "pramble/host/project_database.h"
 
 namespace pramble::sqlhost {
@@ -45,6 +46,37 @@ struct ItemInfo {
 struct ItemStat {
   std::int32_t code = 0;
   float value = 0;
+};
+
+// The exclusive lock of one analysis item (ItemLockFile in file_names.h),
+// which whoever runs or resets the item holds, so that one item is never
+// worked on by two processes at once; items of one project may be worked on
+// at the same time. The file holds the process ID of the last holder, for
+// the answer to the next one. The lock ends with the object or the process;
+// R, which inherits the descriptor, holds it until it ends too.
+class ItemLock {
+ public:
+  enum class Refusal {
+    kNone,        // the lock is held
+    kBusy,        // another process holds it (holder() says which, when known)
+    kCannotOpen,  // the lock file cannot be made or opened (reason() says why)
+    kSystem,      // the system refused the lock (reason() says why)
+  };
+
+  bool held() const { return refusal_ == Refusal::kNone; }
+  Refusal refusal() const { return refusal_; }
+  // The lock file.
+  const std::string& path() const { return path_; }
+  // The system's words for kCannotOpen and kSystem.
+  const std::string& reason() const { return reason_; }
+  // The process ID of the holder, for kBusy; "" when unknown.
+  const std::string& holder() const { return holder_; }
+
+ private:
+  friend class Project;
+  Refusal refusal_ = Refusal::kNone;
+  std::string path_, reason_, holder_;
+  FileLock file_;
 };
 
 class Project : public host::ProjectDatabase, public std::enable_shared_from_this<Project> {
@@ -91,6 +123,10 @@ class Project : public host::ProjectDatabase, public std::enable_shared_from_thi
   // other processes run the project's other items as stored.
   void OverrideSetting(const std::string& section, const std::string& key,
                        const host::Value& value);
+
+  // Takes the lock of item `id` without waiting (the item need not exist);
+  // a lock that is not held says why.
+  ItemLock LockItem(std::int32_t id);
 
   // Called by NotifyItemChanged (e.g. to show status changes as they happen).
   void SetItemChangedCallback(std::function<void()> callback) {

@@ -161,11 +161,6 @@ constexpr int kStageExec = 3;
   ChildReport(pipe_fd, kStageExec);
 }
 
-std::string SignalText(int sig) {
-  const char* description = ::sigdescr_np(sig);
-  return "signal " + std::to_string(sig) + (description ? std::string(" (") + description + ")" : "");
-}
-
 }  // namespace
 
 std::string RLibraryFolder() {
@@ -262,23 +257,23 @@ std::string PosixRProcess::GetEnginePath(host::ProjectDatabase& project) {
 }
 
 void PosixRProcess::PostStartFailure(const std::string& message) {
-  Outcome outcome{host::kEngineNotStarted, "R could not be started: " + message};
-  loop_.Post([state = state_, runner = this, outcome] { Deliver(state, runner, outcome); });
+  RunEnd end;
+  end.how = RunEnd::How::kNotStarted;
+  end.start_failure = message;
+  loop_.Post([state = state_, runner = this, end] { Deliver(state, runner, end); });
 }
 
 void PosixRProcess::Deliver(const std::shared_ptr<State>& state, PosixRProcess* runner,
-                           const Outcome& outcome) {
-  bool stopped;
+                            RunEnd end) {
   {
     std::lock_guard<std::mutex> lock(state->mutex);
     if (!state->alive || state->delivered) return;
     state->delivered = true;
-    stopped = state->stop_requested;
+    end.stop_requested = state->stop_requested;
   }
-  // A stopped run ends with 0; a start that failed keeps its message.
-  const std::int32_t status = stopped ? host::kEngineStopped : outcome.status;
-  runner->error_message_ =
-      stopped && outcome.status != host::kEngineNotStarted ? "" : outcome.message;
+  const RunOutcome outcome = DecideRunOutcome(end);
+  const std::int32_t status = outcome.status;
+  runner->error_message_ = outcome.message;
   // The handler may destroy the runner: nothing of it is touched afterwards.
   RunFinishedHandler handler = runner->handler_;
   if (handler) handler(status);
@@ -390,7 +385,7 @@ void PosixRProcess::Run(const std::string& engine_path, const std::string& folde
     state_->pid = pid;
   }
   waiter_ = std::thread([state = state_, loop = &loop_, runner = this, pid, log_file] {
-    Outcome outcome;
+    RunEnd end;
     siginfo_t info{};
     int rc;
     do rc = ::waitid(P_PID, pid, &info, WEXITED | WNOWAIT);
@@ -409,31 +404,21 @@ void PosixRProcess::Run(const std::string& engine_path, const std::string& folde
       }
     }
     if (rc != 0) {
-      outcome = {host::kEngineEndedAbnormally,
-                 "The end of R could not be awaited: " + Reason(wait_error)};
+      end.how = RunEnd::How::kWaitFailed;
+      end.value = wait_error;
     } else if (WIFEXITED(status)) {
-      const int code = WEXITSTATUS(status);
-      if (code == 0)
-        outcome.status = LogReportsWarnings(log_file) ? host::kEngineFinishedWithWarnings
-                                                      : host::kEngineFinished;
-      else if (code == 1)
-        outcome.status = host::kEngineReportedError;
-      else
-        outcome = {host::kEngineEndedAbnormally,
-                   "R ended with exit status " + std::to_string(code) + "."};
-      if (const std::string full = FullFolderOf(log_file);
-          !full.empty() && outcome.status <= host::kEngineReportedError)
-        outcome = {host::kEngineEndedAbnormally,
-                   "R ended, but the file system of the folder '" + full +
-                       "' is full: the log, results and statistics that R wrote there may "
-                       "be cut short."};
+      end.how = RunEnd::How::kExited;
+      end.value = WEXITSTATUS(status);
+      end.log_reports_warnings = end.value == 0 && LogReportsWarnings(log_file);
+      end.full_folder = FullFolderOf(log_file);
     } else if (WIFSIGNALED(status)) {
-      outcome = {host::kEngineKilled, "R was ended by " + SignalText(WTERMSIG(status)) + "."};
+      end.how = RunEnd::How::kSignaled;
+      end.value = WTERMSIG(status);
     } else {
-      outcome = {host::kEngineEndedAbnormally,
-                 "R ended abnormally (wait status " + std::to_string(status) + ")."};
+      end.how = RunEnd::How::kOther;
+      end.value = status;
     }
-    loop->Post([state, runner, outcome] { Deliver(state, runner, outcome); });
+    loop->Post([state, runner, end] { Deliver(state, runner, end); });
   });
 }
 

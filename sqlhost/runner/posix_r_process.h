@@ -30,6 +30,7 @@
 #include "pramble/host/project_database.h"
 #include "pramble/host/r_process.h"
 #include "sqlhost/runner/event_loop.h"
+#include "sqlhost/runner/run_outcome.h"
 
 namespace pramble::sqlhost {
 
@@ -73,13 +74,10 @@ class PosixRProcess : public host::RProcess {
 
  private:
   struct State;
-  struct Outcome {
-    std::int32_t status = 0;
-    std::string message;
-  };
 
-  static void Deliver(const std::shared_ptr<State>& state, PosixRProcess* runner,
-                      const Outcome& outcome);
+  // Decides the run's outcome from `end` (run_outcome.h), with the stop
+  // asked for until now, and calls the handler.
+  static void Deliver(const std::shared_ptr<State>& state, PosixRProcess* runner, RunEnd end);
   void PostStartFailure(const std::string& message);
 
   EventLoop& loop_;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <exception>
 #include <optional>
 
 #include "pramble/host/errors.h"
@@ -136,6 +137,22 @@ bool QuoxEngineUtilities::GetConvertUnits(std::string& factor_text,
   if (!ok) return false;
   factor_text = ShortestNumberText(distance * effort / area);
   return true;
+}
+
+std::string QuoxDescriptionFile(const std::string& library) {
+  return library + "/quox/DESCRIPTION";
+}
+
+bool NextRunInstallsQuox(host::ProjectDatabase& project, const std::string& library) {
+  try {
+    if (host::ToBool(project.Settings().GetSetting(host::kSettingScopeProject, host::kSettingBoolean, "R",
+                                                   "ForceLoadLibrary", host::Value{true})))
+      return true;
+  } catch (const std::exception&) {
+    return true;  // the run refuses the setting itself
+  }
+  struct stat st {};
+  return ::stat(QuoxDescriptionFile(library).c_str(), &st) != 0;
 }
 
 }  // namespace pramble::sqlhost

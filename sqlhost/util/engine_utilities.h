@@ -43,4 +43,15 @@ class QuoxEngineUtilities : public host::EngineUtilities {
                        host::ProjectDatabase& project, host::Log& log) override;
 };
 
+// The file that marks a copy of the package quox installed in the R library
+// `library`.
+std::string QuoxDescriptionFile(const std::string& library);
+
+// Whether the next run's command file installs the package quox into the R
+// library `library`, by the command file's own rule: always while the
+// setting R/ForceLoadLibrary is absent or True (or not a Boolean, which the
+// run refuses), else when the package is not in `library` yet. Asked before
+// the run, as the run stores False in the setting.
+bool NextRunInstallsQuox(host::ProjectDatabase& project, const std::string& library);
+
 }  // namespace pramble::sqlhost

@@ -202,14 +202,31 @@ TEST_F(CliEngineTest, SignalStopsTheRun) {
   }
 }
 
-// Another process holds the project database: a clear message, no crash.
+// Another process holds the project database: a clear message, no crash,
+// and exit 70 (the host failed on something that is no bad input).
 TEST_F(CliEngineTest, LockedProjectDatabase) {
   ChildLock other(dir_ + "/project.db", "BEGIN EXCLUSIVE");
   ASSERT_TRUE(other.locked());
   const Outcome o = RunPramble({"run", dir_, "1"});
   other.Release();
-  EXPECT_TRUE(o.code == 65 || o.code == 70) << o.code << "\n" << o.err;
+  EXPECT_EQ(o.code, 70) << o.err;
   EXPECT_TRUE(Has(o.err, "lock")) << o.err;
+}
+
+// A project database that another process keeps locked even for readers
+// gives every command the same exit code, 70, whether it would read or write.
+TEST_F(CliEngineTest, LockedProjectDatabaseSameExitFromEveryCommand) {
+  ChildLock other(dir_ + "/project.db", "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE");
+  ASSERT_TRUE(other.locked());
+  const std::vector<std::vector<std::string>> commands = {
+      {"settings", dir_, "set", "R", "X", "1"}, {"status", dir_}, {"run", dir_, "1"}};
+  for (const auto& args : commands) {
+    SCOPED_TRACE(args[0]);
+    const Outcome o = RunPramble(args);
+    EXPECT_EQ(o.code, 70) << o.err;
+    EXPECT_TRUE(Has(o.err, "pramble " + args[0] + ": ")) << o.err;
+    EXPECT_TRUE(Has(o.err, "locked")) << o.err;
+  }
 }
 
 // The whole road: R runs the example analysis; the row, the statistics and the

@@ -1,0 +1,111 @@
+#include "sqlhost/cli/engine_session.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include "sqlhost/runner/r_library_lock.h"
+
+namespace pramble::cli {
+namespace {
+
+// Hands each published status on and notes the end of the run.
+class CallbackNotify : public NEngineNotify {
+ public:
+  explicit CallbackNotify(std::function<void(std::int32_t)> on_status)
+      : on_status_(std::move(on_status)) {}
+  void StatusChanged(std::int32_t status) override {
+    if (on_status_) on_status_(status);
+  }
+  void ItemFinished() override { finished = true; }
+  bool finished = false;
+
+ private:
+  std::function<void(std::int32_t)> on_status_;
+};
+
+}  // namespace
+
+// The host's services with the logs they make watched for their level.
+class EngineSession::LogWatchingServices : public host::ServicesWrapper {
+ public:
+  using host::ServicesWrapper::ServicesWrapper;
+  std::unique_ptr<host::Log> NewLog() override {
+    return std::make_unique<WatchedLog>(ServicesWrapper::NewLog(), severity_);
+  }
+  std::int32_t severity() const { return *severity_; }
+
+ private:
+  class WatchedLog : public host::Log {
+   public:
+    WatchedLog(std::unique_ptr<host::Log> log, std::shared_ptr<std::int32_t> severity)
+        : log_(std::move(log)), severity_(std::move(severity)) {}
+    void Add(const std::string& message, std::int32_t level) override {
+      log_->Add(message, level);
+      *severity_ = std::max(*severity_, log_->Severity());
+    }
+    std::string Contents() const override { return log_->Contents(); }
+    void SetTimeStamp(bool on) override { log_->SetTimeStamp(on); }
+    std::int32_t Severity() const override { return log_->Severity(); }
+
+   private:
+    std::unique_ptr<host::Log> log_;
+    std::shared_ptr<std::int32_t> severity_;
+  };
+  std::shared_ptr<std::int32_t> severity_ = std::make_shared<std::int32_t>(0);
+};
+
+EngineSession::EngineSession(std::shared_ptr<sqlhost::Project> project, std::string command)
+    : project_(std::move(project)),
+      command_(std::move(command)),
+      host_services_(loop_),
+      services_(std::make_unique<LogWatchingServices>(&host_services_)),
+      installed_(std::make_unique<host::ScopedServices>(services_.get())),
+      engine_(std::make_shared<QuoxNEngineInterface>()) {
+  engine_->ProjectDatabase(project_);
+}
+
+EngineSession::~EngineSession() {
+  engine_.reset();
+  installed_.reset();
+}
+
+std::int32_t EngineSession::LogSeverity() const { return services_->severity(); }
+
+ItemRunResult EngineSession::RunItem(std::int32_t id, const RunOptions& options) {
+  if (options.lock_r_library) {
+    library_lock_ = sqlhost::RLibraryLock::ForNextRun(
+        *project_, [this](const std::string& library, bool installs) {
+          std::cerr << "pramble " << command_ << ": waiting for other runs that "
+                    << (installs ? "use" : "install the R package quox in") << " the R library '"
+                    << library << "'" << std::endl;
+        });
+  }
+  auto notify = std::make_shared<CallbackNotify>(options.on_status);
+  engine_->NEngineNotify(notify);
+
+  // A signal becomes an ordinary call on this thread; the run then ends the
+  // normal way. Only the first one stops; a run that has ended is left alone.
+  ItemRunResult result;
+  loop_.WatchSignals([&](int) {
+    if (notify->finished || result.stop_requested) return;
+    result.stop_requested = true;
+    engine_->StopItemRun();
+  });
+
+  try {
+    if (engine_->RunItem(id)) {
+      loop_.RunUntil([&] { return notify->finished; }, sqlhost::EventLoop::kForever);
+    }
+    const std::optional<sqlhost::ItemInfo> item = project_->FindItem(id);
+    result.final_status = item ? item->status : -1;
+  } catch (...) {
+    if (options.on_log) options.on_log(engine_->Log());
+    loop_.UnwatchSignals();
+    throw;
+  }
+  if (options.on_log) options.on_log(engine_->Log());
+  loop_.UnwatchSignals();
+  return result;
+}
+
+}  // namespace pramble::cli
