@@ -5,9 +5,8 @@
 #include <sstream>
 #include <string>
 
+#include "sqlhost/cli/table_printer.h"
 #include "sqlhost/project/file_names.h"
-// The printer is part of the pramble program, not of a library.
-#include "sqlhost/cli/table_printer.cc"
 
 namespace pramble::cli {
 namespace {
