@@ -35,20 +35,16 @@ class EngineSession::LogWatchingServices : public host::ServicesWrapper {
   std::int32_t severity() const { return *severity_; }
 
  private:
-  class WatchedLog : public host::Log {
+  class WatchedLog : public host::LogWrapper {
    public:
     WatchedLog(std::unique_ptr<host::Log> log, std::shared_ptr<std::int32_t> severity)
-        : log_(std::move(log)), severity_(std::move(severity)) {}
+        : LogWrapper(std::move(log)), severity_(std::move(severity)) {}
     void Add(const std::string& message, std::int32_t level) override {
-      log_->Add(message, level);
-      *severity_ = std::max(*severity_, log_->Severity());
+      LogWrapper::Add(message, level);
+      *severity_ = std::max(*severity_, Severity());
     }
-    std::string Contents() const override { return log_->Contents(); }
-    void SetTimeStamp(bool on) override { log_->SetTimeStamp(on); }
-    std::int32_t Severity() const override { return log_->Severity(); }
 
    private:
-    std::unique_ptr<host::Log> log_;
     std::shared_ptr<std::int32_t> severity_;
   };
   std::shared_ptr<std::int32_t> severity_ = std::make_shared<std::int32_t>(0);

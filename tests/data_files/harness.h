@@ -134,20 +134,14 @@ class RecordingQueries : public host::TempQueries {
 };
 
 // The real log, recording each message with its level.
-class RecordingLog : public host::Log {
+class RecordingLog : public host::LogWrapper {
  public:
-  explicit RecordingLog(std::unique_ptr<host::Log> real) : real_(std::move(real)) {}
+  using LogWrapper::LogWrapper;
   std::vector<std::pair<std::string, int>> entries;
   void Add(const std::string& message, std::int32_t level) override {
     entries.emplace_back(message, level);
-    real_->Add(message, level);
+    LogWrapper::Add(message, level);
   }
-  std::string Contents() const override { return real_->Contents(); }
-  void SetTimeStamp(bool on) override { real_->SetTimeStamp(on); }
-  std::int32_t Severity() const override { return real_->Severity(); }
-
- private:
-  std::unique_ptr<host::Log> real_;
 };
 
 // The real services with the recording query object and, when a test sets

@@ -227,20 +227,16 @@ class HookedServices : public host::ServicesWrapper {
     HookedServices* owner_;
   };
 
-  class FailingLog : public host::Log {
+  class FailingLog : public host::LogWrapper {
    public:
     FailingLog(std::unique_ptr<host::Log> log, std::string fail_of)
-        : log_(std::move(log)), fail_of_(std::move(fail_of)) {}
+        : LogWrapper(std::move(log)), fail_of_(std::move(fail_of)) {}
     void Add(const std::string& message, std::int32_t level) override {
       if (message == fail_of_) throw host::HostError(5, "Invalid procedure call");
-      log_->Add(message, level);
+      LogWrapper::Add(message, level);
     }
-    std::string Contents() const override { return log_->Contents(); }
-    void SetTimeStamp(bool on) override { log_->SetTimeStamp(on); }
-    std::int32_t Severity() const override { return log_->Severity(); }
 
    private:
-    std::unique_ptr<host::Log> log_;
     std::string fail_of_;
   };
 

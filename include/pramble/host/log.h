@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 
 namespace pramble::host {
 
@@ -19,6 +21,22 @@ class Log {
   // The highest level added so far (0 when empty). 1 raises a run's final
   // status from 0 or 1 to 2, 2 raises it to 3, 3 raises 2 to 3.
   virtual std::int32_t Severity() const = 0;
+};
+
+// Forwards every call to another Log, which it owns; a host or a test
+// overrides what it must watch or break.
+class LogWrapper : public Log {
+ public:
+  explicit LogWrapper(std::unique_ptr<Log> target) : target_(std::move(target)) {}
+  void Add(const std::string& message, std::int32_t level) override {
+    target_->Add(message, level);
+  }
+  std::string Contents() const override { return target_->Contents(); }
+  void SetTimeStamp(bool on) override { target_->SetTimeStamp(on); }
+  std::int32_t Severity() const override { return target_->Severity(); }
+
+ private:
+  std::unique_ptr<Log> target_;
 };
 
 }  // namespace pramble::host
