@@ -35,7 +35,16 @@ RLibraryLock RLibraryLock::Take(const std::string& library, bool installs,
 RLibraryLock RLibraryLock::ForNextRun(host::ProjectDatabase& project, const WaitHandler& on_wait) {
   const std::string library = RInstallLibrary();
   if (library.empty()) return RLibraryLock{};
-  return Take(library, NextRunInstallsQuox(project, library), on_wait);
+  // An install that the project asks for does not depend on the library.
+  if (ProjectForcesQuoxInstall(project)) return Take(library, true, on_wait);
+  // Whether the package is there is read under the shared lock, when no
+  // install runs: while another run installs it, its folder is missing for a
+  // moment, and a run that looked then would install it once more, shutting
+  // out the runs that use it.
+  RLibraryLock lock = Take(library, false, on_wait);
+  if (!NextRunInstallsQuox(project, library)) return lock;
+  lock = RLibraryLock{};
+  return Take(library, true, on_wait);
 }
 
 }  // namespace pramble::sqlhost

@@ -37,7 +37,8 @@ class RLibraryLock {
   // opened: the run then goes on without one.
   static RLibraryLock Take(const std::string& library, bool installs, const WaitHandler& on_wait);
   // Take for the next run of `project` in RInstallLibrary(), installing or
-  // not as NextRunInstallsQuox (engine_utilities.h) decides.
+  // not as NextRunInstallsQuox (engine_utilities.h) decides once no other
+  // run installs: shared first, exclusive when the run will install.
   static RLibraryLock ForNextRun(host::ProjectDatabase& project, const WaitHandler& on_wait);
 
   bool held() const { return file_.is_open(); }

@@ -143,14 +143,18 @@ std::string QuoxDescriptionFile(const std::string& library) {
   return library + "/quox/DESCRIPTION";
 }
 
-bool NextRunInstallsQuox(host::ProjectDatabase& project, const std::string& library) {
+bool ProjectForcesQuoxInstall(host::ProjectDatabase& project) {
   try {
-    if (host::ToBool(project.Settings().GetSetting(host::kSettingScopeProject, host::kSettingBoolean, "R",
-                                                   "ForceLoadLibrary", host::Value{true})))
-      return true;
+    return host::ToBool(project.Settings().GetSetting(
+        host::kSettingScopeProject, host::kSettingBoolean, "R", "ForceLoadLibrary",
+        host::Value{true}));
   } catch (const std::exception&) {
     return true;  // the run refuses the setting itself
   }
+}
+
+bool NextRunInstallsQuox(host::ProjectDatabase& project, const std::string& library) {
+  if (ProjectForcesQuoxInstall(project)) return true;
   struct stat st {};
   return ::stat(QuoxDescriptionFile(library).c_str(), &st) != 0;
 }

@@ -53,5 +53,8 @@ std::string QuoxDescriptionFile(const std::string& library);
 // run refuses), else when the package is not in `library` yet. Asked before
 // the run, as the run stores False in the setting.
 bool NextRunInstallsQuox(host::ProjectDatabase& project, const std::string& library);
+// The first half of that rule: the setting asks for the install whatever
+// the library holds.
+bool ProjectForcesQuoxInstall(host::ProjectDatabase& project);
 
 }  // namespace pramble::sqlhost
