@@ -10,6 +10,7 @@
 #include "sqlhost/project/description_reader.h"
 #include "sqlhost/project/description_writer.h"
 #include "sqlhost/project/new_project_folder.h"
+#include "sqlhost/project/file_names.h"
 #include "sqlhost/project/schema.h"
 
 namespace pramble::sqlhost {
@@ -41,8 +42,8 @@ void CreateFrom(const std::string& dir, const json& description, const std::stri
     throw DescriptionError(Message(p, file));
   }
   BuildProjectFolder(dir, [&d](const std::string& folder) {
-    WriteProjectDatabase((fs::path(folder) / kProjectFileName).string(), d);
-    WriteDataDatabase((fs::path(folder) / kDataFileName).string(), d);
+    WriteProjectDatabase(ProjectDatabaseFile(folder), d);
+    WriteDataDatabase(DataDatabaseFile(folder), d);
   });
 }
 

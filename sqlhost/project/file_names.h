@@ -21,6 +21,10 @@
 
 namespace pramble::sqlhost {
 
+// The two databases of a project folder.
+inline constexpr char kProjectFileName[] = "project.db";
+inline constexpr char kDataFileName[] = "data.db";
+
 // The file in an R library that runs lock while they install or use the R
 // package quox (sqlhost/runner/r_library_lock.h).
 inline constexpr char kRLibraryLockFileName[] = ".pramble-install.lock";

@@ -137,8 +137,7 @@ std::shared_ptr<Project> Project::Open(const std::string& dir) {
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   p->folder_ = folder;
 
-  auto open = [&](const char* file) {
-    const std::string path = (fs::path(folder) / file).string();
+  auto open = [&](const char* file, const std::string& path) {
     if (!fs::exists(path, ec)) {
       throw ProjectError(ProjectError::Kind::kUnreadable,
                          "'" + dir + "' is not a pramble project: it has no " + file +
@@ -153,8 +152,8 @@ std::shared_ptr<Project> Project::Open(const std::string& dir) {
                                               "': " + e.what()));
     }
   };
-  p->project_db_ = open(kProjectFileName);
-  p->data_db_ = open(kDataFileName);
+  p->project_db_ = open(kProjectFileName, ProjectDatabaseFile(folder));
+  p->data_db_ = open(kDataFileName, DataDatabaseFile(folder));
 
   const std::string project_path = p->project_db_->path();
   try {

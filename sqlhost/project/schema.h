@@ -29,8 +29,6 @@ namespace pramble::sqlhost {
 
 class Connection;
 
-inline constexpr const char* kProjectFileName = "project.db";
-inline constexpr const char* kDataFileName = "data.db";
 inline constexpr const char* kFormatKey = "format";
 inline constexpr const char* kFormatValue = "pramble-project-1";
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include "sqlhost/project/schema.h"
+#include "sqlhost/project/file_names.h"
 #include "robustness.h"
 #include "support/child_lock.h"
 

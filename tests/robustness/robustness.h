@@ -218,12 +218,13 @@ inline std::string RProfile(const std::string& path, const std::string& body) {
   return "R_PROFILE_USER=" + path;
 }
 
-// R line: tell the test `word` and the R process ID through the FIFO. (cat
-// warns that it writes a FIFO unbuffered; the warning would change the
-// run's final status.)
+// R line: tell the test `word` and the R process ID through the FIFO, as
+// one string: cat writes a FIFO unbuffered, a piece at a time, and the lines
+// of two R sessions telling at once would mix. (cat warns that it writes
+// unbuffered; the warning would change the run's final status.)
 inline std::string RTell(const RSync& sync, const std::string& word) {
-  return "suppressWarnings(cat(" + RString(word + " ") +
-         ", Sys.getpid(), '\\n', sep = '', file = " + RString(sync.fifo()) + "))\n";
+  return "suppressWarnings(cat(paste0(" + RString(word + " ") +
+         ", Sys.getpid(), '\\n'), file = " + RString(sync.fifo()) + "))\n";
 }
 
 // R lines: RTell, then wait for flag file `flag`.
