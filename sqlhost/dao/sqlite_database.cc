@@ -30,12 +30,6 @@ std::string Unbracket(const std::string& name) {
   return n;
 }
 
-std::string Lower(const std::string& s) {
-  std::string l = s;
-  for (char& c : l) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return l;
-}
-
 std::string FirstWord(const std::string& text) {
   std::string w;
   for (char c : Trim(text)) {
@@ -49,7 +43,7 @@ std::string FirstWord(const std::string& text) {
 host::Value ParseDefault(const host::Value& dflt) {
   if (!std::holds_alternative<std::string>(dflt)) return dflt;
   const std::string text = Trim(std::get<std::string>(dflt));
-  if (text.empty() || Lower(text) == "null") return std::monostate{};
+  if (text.empty() || host::ToLowerAscii(text) == "null") return std::monostate{};
   if (text.size() >= 2 && text.front() == '\'' && text.back() == '\'') {
     std::string inner;
     for (std::size_t i = 1; i + 1 < text.size(); ++i) {
@@ -319,7 +313,7 @@ class SqliteFileDatabase final : public SqliteDatabase {
     std::set<std::string> seen;
     for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
       const char* n = sqlite3_column_name(stmt, i);
-      if (!seen.insert(Lower(n ? n : "")).second) return true;
+      if (!seen.insert(host::ToLowerAscii(n ? n : "")).second) return true;
     }
     return false;
   }

@@ -39,9 +39,7 @@ host::Value MicrosFromDate(const host::Date& date) {
 }
 
 std::string OverrideKey(const std::string& section, const std::string& key) {
-  std::string text = section + "/" + key;
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
+  return host::ToLowerAscii(section + "/" + key);
 }
 
 }  // namespace

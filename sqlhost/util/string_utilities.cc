@@ -167,19 +167,14 @@ std::size_t EditDistance(const std::string& a, const std::string& b) {
   return d[a.size()][b.size()];
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 }  // namespace
 
 std::string NearestName(const std::string& word, const std::vector<std::string>& names) {
-  const std::string lower = Lower(word);
+  const std::string lower = host::ToLowerAscii(word);
   std::string best;
   std::size_t best_distance = 0;
   for (const std::string& name : names) {
-    const std::size_t distance = EditDistance(lower, Lower(name));
+    const std::size_t distance = EditDistance(lower, host::ToLowerAscii(name));
     const std::size_t limit = std::max<std::size_t>(1, std::max(word.size(), name.size()) / 3);
     if (distance > limit) continue;
     if (best.empty() || distance < best_distance) {

@@ -19,12 +19,6 @@ namespace {
 
 constexpr char kResultsTable[] = "AnalysisQuoxResults";
 
-std::string ToLowerAscii(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
 bool StartsWith(const std::string& text, const char* prefix) {
   return text.rfind(prefix, 0) == 0;
 }
@@ -61,7 +55,7 @@ bool LogReportsError(const std::string& r_log) {
     }
     if (blnInDataTable && !StartsWith(line, "Error") && !StartsWith(line, "Execution halted"))
       continue;
-    const std::string lower = ToLowerAscii(line);
+    const std::string lower = host::ToLowerAscii(line);
     if (lower.find("error") != std::string::npos ||
         lower.find("execution halted") != std::string::npos)
       return true;

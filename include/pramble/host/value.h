@@ -38,6 +38,8 @@ double ParseNumber(const std::string& text);
 
 // Compares two texts without regard to ASCII case.
 bool EqualsNoCase(const std::string& a, const std::string& b);
+// `text` with its ASCII letters in lower case.
+std::string ToLowerAscii(std::string text);
 
 // `text` without the characters of `blanks` at either end (by default the
 // white space of the C locale).
