@@ -1,0 +1,55 @@
+if(sum(.packages(all=T)=='{PKG}')==0) 
+  install.packages('{PKGPATH}', repos=NULL)
+library({PKG})
+source('{SUPPORT}')
+file.create('{RES}')
+file.create('{STAT}')
+
+ddf.dat.{ID}<-read.table(file='{DDFDATA}', header=TRUE, sep='\t', comment.char='')
+check.factor.vars(ddf.dat.{ID}, c('sex'))
+ddf.dat.{ID}$sex<-as.factor(ddf.dat.{ID}$sex)
+res<-create.interval.data(ddf.dat.{ID}$distance, c(0,10,20,50), 50)
+ddf.dat.{ID}<-cbind(ddf.dat.{ID}, data.frame(distbegin=res$distbegin, distend=res$distend))
+ddf.dat.{ID}<-ddf.dat.{ID}[(ddf.dat.{ID}$distend<=50),]
+rm(res)
+print(ddf.dat.{ID})
+
+ddf.{ID}<-ddf(method='io',dsmodel=~mcds(key='hr',formula=~sex),mrmodel=~glm(link='logit',formula=~distance),control=list(showit=0),data=ddf.dat.{ID},meta.data=list(width=50,left=0,binned=T))
+
+ddf.summary.{ID}<-summary(ddf.{ID})
+sink(file='{RES}',append=T)
+cat('\tDetection Fct/Summary\t\n')
+ddf.summary.{ID}
+sink()
+ddf.gof.{ID}<-ddf.gof(ddf.{ID}, breaks=c(0,10,20,50))
+sink(file='{RES}',append=T)
+cat('\tDetection Fct/GOF\t\n')
+ddf.gof.{ID}
+sink()
+png(filename='ddf.{ID}.%02d.png',width={PW},height={PH},pointsize={PS})
+plot(ddf.{ID},breaks=c(0,10,20,50),maintitle=' ',lwd={LWD},lty={LTY},pch={PCH},cex={CEX})
+dev.off()
+sink(file='{RES}',append=T)
+cat('\tDetection Fct/Plot: Detection Probability\t\n')
+sink()
+write.stats.ddf('{STAT}',F,ddf.{ID}, ddf.summary.{ID}, ddf.gof.{ID})
+
+region.dat.{ID}<-read.table(file='{REGION}', header=TRUE, sep='\t', comment.char='')
+sample.dat.{ID}<-read.table(file='{SAMPLE}', header=TRUE, sep='\t', comment.char='')
+obs.dat.{ID}<-read.table(file='{OBS}', header=TRUE, sep='\t', comment.char='')
+print(region.dat.{ID})
+print(sample.dat.{ID})
+print(obs.dat.{ID})
+
+dht.{ID}<-dht(ddf.{ID},region.dat.{ID},sample.dat.{ID},obs.dat.{ID},se=T,options=list(varflag=1,convert.units={CU}))
+sink(file='{RES}',append=T)
+cat('\tDensity Estimates and associated quantities\t\n')
+print(dht.{ID},cor=T,bysample=T,vcmatrices=T)
+sink()
+
+write.stats.dht('{STAT}',T,dht.{ID})
+
+rm(ddf.dat.{ID},ddf.{ID},ddf.summary.{ID})
+rm(ddf.gof.{ID})
+rm(region.dat.{ID},sample.dat.{ID},obs.dat.{ID},dht.{ID})
+remove.quox.support.functions()
