@@ -1,5 +1,5 @@
-# Small simulated data sets shared by the tests. Every generator sets its own
-# seed, so the data are the same in every run.
+# Small simulated data sets and fits shared by the tests. Every generator
+# sets its own seed, so the data are the same in every run.
 
 # Single-observer line-transect distances from a half-normal or hazard-rate
 # detection function, with a two-level factor that scales sigma.
@@ -55,6 +55,39 @@ bin <- function(d, cuts) {
   cbind(d, data.frame(distbegin = r$distbegin, distend = r$distend))
 }
 
+# A fit with the given key without covariates and a logit mr model of
+# formula mr, truncated at 50 (further meta data in ...).
+fit <- function(data, method = "io", mr = ~distance, key = "hn", ...) {
+  ddf(method = method, dsmodel = ~cds(key = key, formula = ~1), mrmodel = ~glm(link = "logit", formula = mr),
+      data = data, meta.data = list(width = 50, ...))
+}
+
+# For the half-normal of a fit: mu, its integral over [0, w], and the
+# derivative of mu in log sigma, mu - w g(w).
+hn.mu <- function(m, w = 50) {
+  s <- exp(m$ds$par[[1]])
+  mu <- s * sqrt(2 * pi) * (pnorm(w / s) - 0.5)
+  c(mu = mu, dmu = mu - w * exp(-w^2 / (2 * s^2)))
+}
+
+# A tiny survey worked out by hand (test-dht.R): region A, area 10 km2, samples a1 (2 km, one
+# object of size 2) and a2 (3 km, sizes 1, 1, 3), covered area 2 * 0.05 km * 5 km = 0.5 km2;
+# region B, area 20 km2, samples b1 (1 km, sizes 2, 2), b2 (1 km, none) and b3 (2 km, sizes
+# 1, 5), covered area 0.4 km2. With the uniform key p = 1.
+tiny <- list(
+  ddf = data.frame(object = 1:8, observer = 1, detected = 1,
+                   distance = c(5, 10, 15, 20, 25, 30, 35, 40), size = c(2, 1, 1, 3, 2, 2, 1, 5)),
+  region = data.frame(Region.Label = c("A", "B"), Area = c(10, 20)),
+  sample = data.frame(Sample.Label = c("a1", "a2", "b1", "b2", "b3"),
+                      Region.Label = c("A", "A", "B", "B", "B"), Effort = c(2, 3, 1, 1, 2)),
+  obs = data.frame(object = 1:8, Region.Label = rep(c("A", "B"), each = 4),
+                   Sample.Label = c("a1", "a2", "a2", "a2", "b1", "b1", "b3", "b3")))
+
+run.dht <- function(varflag = 1, region = tiny$region, sample = tiny$sample, obs = tiny$obs) {
+  dht(fit(tiny$ddf, "ds", key = "unif"), region, sample, obs, se = TRUE,
+      options = list(varflag = varflag, convert.units = 0.001))
+}
+
 # The support functions, sourced into their own environment.
 support.env <- function() {
   f <- Sys.getenv("QUOX_SUPPORT_FILE")
@@ -73,3 +106,6 @@ on.device <- function(expr) {
   on.exit(grDevices::dev.off(dev))
   expr
 }
+
+# The rows of the tab-separated case table f of the folder cases/, as text.
+read.cases <- function(f) read.delim(file.path("cases", f), quote = "", comment.char = "", colClasses = "character")

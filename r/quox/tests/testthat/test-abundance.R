@@ -2,18 +2,14 @@
 # here from the fitted parameters by the textbook formulas.
 
 test_that("ds half-normal: p, N in the covered region and its se by hand", {
-  d <- sim.single(120, seed = 21)
-  m <- ddf(method = "ds", dsmodel = ~cds(key = "hn", formula = ~1), data = d,
-           meta.data = list(width = 50))
-  s <- exp(m$ds$par[[1]])
-  mu <- s * sqrt(2 * pi) * (pnorm(50 / s) - 0.5)
-  p <- mu / 50
+  m <- fit(sim.single(120, seed = 21), "ds")
+  mu <- hn.mu(m)
+  p <- mu[["mu"]] / 50
   expect_equal(unname(m$fitted), rep(p, 120), tolerance = 1e-10)
   expect_equal(m$Nhat, 120 / p, tolerance = 1e-10)
   expect_equal(m$average.p, p, tolerance = 1e-10)
-  # N = n W / mu(sigma); d mu / d log sigma = mu - w g(w)
-  dn <- -m$Nhat * (mu - 50 * exp(-50^2 / (2 * s^2))) / mu
-  var.det <- dn^2 * m$vcov[1, 1]
+  # N = n W / mu(sigma)
+  var.det <- (m$Nhat * mu[["dmu"]] / mu[["mu"]])^2 * m$vcov[1, 1]
   expect_equal(m$Nhat.se, sqrt(var.det + 120 * (1 - p) / p^2), tolerance = 1e-6)
   expect_equal(m$average.p.se, p * sqrt(var.det) / m$Nhat, tolerance = 1e-6)
 })
@@ -22,19 +18,15 @@ d2 <- sim.double(N = 600, seed = 22)
 o2 <- per.object(d2)
 
 test_that("io: p_i = p.(0) mu / W with p.(0) from both observers' conditional probabilities", {
-  m <- ddf(method = "io", dsmodel = ~cds(key = "hn", formula = ~1),
-           mrmodel = ~glm(link = "logit", formula = ~distance + observer), data = d2,
-           meta.data = list(width = 50))
-  b <- m$mr$par
+  m <- fit(d2, mr = ~distance + observer)
+  b <- unname(m$mr$par)
   p0 <- 1 - (1 - plogis(b[1])) * (1 - plogis(b[1] + b[3]))
-  s <- exp(m$ds$par[[1]])
-  mu <- s * sqrt(2 * pi) * (pnorm(50 / s) - 0.5)
-  expect_equal(unname(m$fitted), rep(unname(p0) * mu / 50, nrow(o2)), tolerance = 1e-10)
-  expect_equal(m$average.p0, unname(p0), tolerance = 1e-10)
-  expect_equal(m$n, nrow(o2))
-  expect_equal(c(m$n1, m$n2, m$n12), c(sum(o2$d1), sum(o2$d2), sum(o2$d1 * o2$d2)))
-  expect_equal(m$p.cond$p1, unname(plogis(b[1] + b[2] * o2$distance)), tolerance = 1e-12)
-  expect_equal(m$p.cond$p2, unname(plogis(b[1] + b[2] * o2$distance + b[3])), tolerance = 1e-12)
+  expect_equal(unname(m$fitted), rep(p0 * hn.mu(m)[["mu"]] / 50, nrow(o2)), tolerance = 1e-10)
+  expect_equal(m$average.p0, p0, tolerance = 1e-10)
+  expect_equal(c(m$n, m$n1, m$n2, m$n12), c(nrow(o2), sum(o2$d1), sum(o2$d2), sum(o2$d1 * o2$d2)))
+  expect_equal(m$p.cond$p1, plogis(b[1] + b[2] * o2$distance), tolerance = 1e-12)
+  expect_equal(m$p.cond$p2, plogis(b[1] + b[2] * o2$distance + b[3]), tolerance = 1e-12)
+  expect_equal(m$size, o2$size)
 })
 
 fi.cases <- list(
@@ -47,36 +39,24 @@ fi.cases <- list(
 
 for (cs in fi.cases) {
   test_that(paste(cs$method, ": p is the mean over the strip of the combined detection probability"), {
-    m <- ddf(method = cs$method, mrmodel = ~glm(link = "logit", formula = cs$f), data = d2,
-             meta.data = list(width = 50, left = 1))
+    m <- fit(d2, cs$method, mr = cs$f, left = 1)     # full independence: no ds part
     b <- unname(m$mr$par)
     p <- integrate(function(x) cs$pdot(b, x), 1, 50, rel.tol = 1e-12)$value / 49
     keep <- cs$objects(o2[o2$distance >= 1, ])
-    expect_equal(length(m$fitted), sum(keep))
     expect_equal(unname(m$fitted), rep(p, sum(keep)), tolerance = 1e-9)
     expect_null(m$ds)
   })
 }
 
 test_that("trial uses observer 1's detections for abundance and p1(0) on the line", {
-  m <- ddf(method = "trial", dsmodel = ~cds(key = "hn", formula = ~1),
-           mrmodel = ~glm(link = "logit", formula = ~distance), data = d2, meta.data = list(width = 50))
-  s <- exp(m$ds$par[[1]])
-  mu <- s * sqrt(2 * pi) * (pnorm(50 / s) - 0.5)
-  p <- plogis(m$mr$par[[1]]) * mu / 50
+  m <- fit(d2, "trial")
+  p <- plogis(m$mr$par[[1]]) * hn.mu(m)[["mu"]] / 50
   expect_equal(m$Nhat, sum(o2$d1) / p, tolerance = 1e-10)
   expect_equal(names(m$fitted), as.character(o2$object[o2$d1 == 1]))
 })
 
-test_that("cluster sizes of the abundance objects are kept", {
-  m <- ddf(method = "io", dsmodel = ~cds(key = "hn", formula = ~1),
-           mrmodel = ~glm(link = "logit", formula = ~distance), data = d2, meta.data = list(width = 50))
-  expect_equal(m$size, o2$size)
-})
-
 test_that("trial without covariates is Lincoln-Petersen, with its variance", {
-  m <- ddf(method = "trial", dsmodel = ~cds(key = "unif", formula = ~1),
-           mrmodel = ~glm(link = "logit", formula = ~1), data = d2, meta.data = list(width = 50))
+  m <- fit(d2, "trial", mr = ~1, key = "unif")
   n1 <- sum(o2$d1); n2 <- sum(o2$d2); n12 <- sum(o2$d1 * o2$d2)
   n.lp <- n1 * n2 / n12
   p <- n12 / n2; q <- n2 / n.lp

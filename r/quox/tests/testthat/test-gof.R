@@ -2,24 +2,20 @@
 
 test_that("Cramer-von Mises distribution function at tabulated quantiles", {
   # upper percentage points of the asymptotic distribution (Anderson and Darling 1952)
-  q <- c(0.34730, 0.46136, 0.58061, 0.74346)
-  expect_equal(pcvm(q), c(0.90, 0.95, 0.975, 0.99), tolerance = 1e-4)
+  expect_equal(pcvm(c(0.34730, 0.46136, 0.58061, 0.74346)), c(0.90, 0.95, 0.975, 0.99), tolerance = 1e-4)
   expect_equal(pcvm(c(0, Inf)), c(0, 1))
 })
 
 test_that("uniform key: chi-square and Cramer-von Mises by hand", {
   d <- sim.single(60, seed = 51)
-  m <- ddf(method = "ds", dsmodel = ~cds(key = "unif", formula = ~1), data = d,
-           meta.data = list(width = 50))
-  g <- on.device(ddf.gof(m, breaks = c(0, 10, 25, 50)))
+  g <- on.device(ddf.gof(fit(d, "ds", key = "unif"), breaks = c(0, 10, 25, 50)))
   expected <- 60 * c(10, 15, 25) / 50
   observed <- as.vector(table(cut(d$distance, c(0, 10, 25, 50), include.lowest = TRUE)))
   expect_equal(g$ds$table$expected, expected)
   expect_equal(g$ds$table$observed, observed)
   expect_equal(g$ds$chisq, sum((observed - expected)^2 / expected))
   expect_equal(g$ds$df, 2)
-  u <- sort(d$distance / 50)
-  w <- 1 / 720 + sum((u - (2 * (1:60) - 1) / 120)^2)
+  w <- 1 / 720 + sum((sort(d$distance / 50) - (2 * (1:60) - 1) / 120)^2)
   expect_equal(g$cvm$W, w)
   expect_equal(g$cvm$p, 1 - pcvm(w))
 })
@@ -27,8 +23,7 @@ test_that("uniform key: chi-square and Cramer-von Mises by hand", {
 d <- sim.double(N = 500, seed = 52)
 
 test_that("double-observer chi-square tables add up to the observed counts", {
-  m <- ddf(method = "io", dsmodel = ~cds(key = "hn", formula = ~1),
-           mrmodel = ~glm(link = "logit", formula = ~distance), data = d, meta.data = list(width = 50))
+  m <- fit(d)
   g <- on.device(ddf.gof(m))
   before <- dev.cur()
   expect_equal(unclass(gof.tests(m)), unclass(g))    # the same tests, computed without drawing
@@ -44,10 +39,7 @@ test_that("double-observer chi-square tables add up to the observed counts", {
 })
 
 test_that("binned data: the given breaks, no Q-Q plot and no device opened", {
-  db <- bin(d, c(0, 10, 20, 50))
-  m <- ddf(method = "io", dsmodel = ~mcds(key = "hr", formula = ~1),
-           mrmodel = ~glm(link = "logit", formula = ~distance), data = db,
-           meta.data = list(width = 50, left = 0, binned = TRUE))
+  m <- fit(bin(d, c(0, 10, 20, 50)), key = "hr", left = 0, binned = TRUE)
   before <- dev.cur()
   g <- ddf.gof(m, breaks = c(0, 10, 20, 50))
   expect_equal(dev.cur(), before)
@@ -56,18 +48,14 @@ test_that("binned data: the given breaks, no Q-Q plot and no device opened", {
   expect_equal(sum(g$ds$table$observed), m$n)
 })
 
-page.cases <- list(ds = 1, io = 6, io.fi = 6, trial = 2, trial.fi = 2, rem = 3, rem.fi = 3)
-
 test_that("plot draws one page per detection function of the method", {
-  for (method in names(page.cases)) {
-    m <- ddf(method = method, dsmodel = ~cds(key = "hn", formula = ~1),
-             mrmodel = ~glm(link = "logit", formula = ~distance), data = d, meta.data = list(width = 50))
-    dir <- tempfile("plots")
-    dir.create(dir)
+  pages <- c(ds = 1, io = 6, io.fi = 6, trial = 2, trial.fi = 2, rem = 3, rem.fi = 3)
+  for (method in names(pages)) {
+    dir.create(dir <- tempfile("plots"))
     png(file.path(dir, "ddf.%02d.png"), width = 200, height = 200)
-    plot(m, breaks = c(0, 10, 20, 30, 50), maintitle = " ", lwd = 2, lty = 1, pch = 1, cex = 1)
+    plot(fit(d, method), breaks = c(0, 10, 20, 30, 50), maintitle = " ", lwd = 2, lty = 1, pch = 1, cex = 1)
     dev.off()
-    expect_equal(length(list.files(dir)), page.cases[[method]], info = method)
+    expect_equal(length(list.files(dir)), pages[[method]], info = method)
     unlink(dir, recursive = TRUE)
   }
 })

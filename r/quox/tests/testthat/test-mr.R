@@ -7,8 +7,7 @@ o <- per.object(d)
 
 for (f in list(~distance, ~distance + sex)) {
   test_that(paste("trial mr part equals glm() with formula", deparse(f)), {
-    m <- ddf(method = "trial", dsmodel = ~cds(key = "hn", formula = ~1),
-             mrmodel = ~glm(link = "logit", formula = f), data = d, meta.data = list(width = 50))
+    m <- fit(d, "trial", mr = f)
     g <- glm(update(f, d1 ~ .), family = binomial, data = o[o$d2 == 1, ])
     expect_equal(unname(m$mr$par), unname(coef(g)), tolerance = 1e-6)
     expect_equal(unname(m$vcov[m$imr, m$imr]), unname(vcov(g)), tolerance = 1e-4)
@@ -21,8 +20,7 @@ conditional.cases <- list(
        nll = function(b) {
          p1 <- plogis(b[1] + b[2] * o$distance)
          p2 <- plogis(b[1] + b[2] * o$distance + b[3])
-         -sum(log(p1^o$d1 * (1 - p1)^(1 - o$d1) * p2^o$d2 * (1 - p2)^(1 - o$d2) /
-                    (1 - (1 - p1) * (1 - p2))))
+         -sum(dbinom(o$d1, 1, p1, log = TRUE) + dbinom(o$d2, 1, p2, log = TRUE) - log(1 - (1 - p1) * (1 - p2)))
        }, start = c(0, 0, 0)),
   list(method = "rem", formula = ~distance,
        nll = function(b) {
@@ -32,13 +30,10 @@ conditional.cases <- list(
 
 for (cs in conditional.cases) {
   test_that(paste("conditional likelihood of method", cs$method, "equals direct maximisation"), {
-    m <- ddf(method = cs$method, dsmodel = ~cds(key = "hn", formula = ~1),
-             mrmodel = ~glm(link = "logit", formula = cs$formula), data = d,
-             meta.data = list(width = 50))
+    m <- fit(d, cs$method, mr = cs$formula)
     r <- optim(cs$start, cs$nll, method = "BFGS", control = list(reltol = 1e-14, maxit = 1000))
     se <- sqrt(diag(solve(optimHess(r$par, cs$nll))))
-    # the package's maximum is at least as high, and the two agree to a
-    # small fraction of the se
+    # the package's maximum is at least as high, and the two agree to a small fraction of the se
     expect_lte(cs$nll(unname(m$mr$par)), r$value + 1e-9)
     expect_lt(max(abs(unname(m$mr$par) - r$par) / se), 0.01)
     expect_equal(m$mr$lnl, -r$value, tolerance = 1e-8)

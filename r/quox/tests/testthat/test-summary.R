@@ -4,23 +4,16 @@
 # never appears.
 
 big <- sim.double(N = 2400, seed = 71)
-first.objects <- function(k) big[big$object %in% unique(big$object)[seq_len(k)], ]
+note.cases <- data.frame(method = c("rem", "rem", "rem.fi", "io", "trial"),
+                         k = c(removal.small.n - 1L, removal.small.n, 150L, 150L, 150L),
+                         note = c(TRUE, FALSE, TRUE, FALSE, FALSE))
 
-note.cases <- list(
-  list(method = "rem", k = removal.small.n - 1L, note = TRUE),
-  list(method = "rem", k = removal.small.n, note = FALSE),
-  list(method = "rem.fi", k = 150L, note = TRUE),
-  list(method = "io", k = 150L, note = FALSE),
-  list(method = "trial", k = 150L, note = FALSE))
-
-for (cs in note.cases) {
+for (i in seq_len(nrow(note.cases))) {
+  cs <- note.cases[i, ]
   test_that(paste(cs$method, "with", cs$k, "objects", if (cs$note) "notes" else "does not note",
                   "the small-sample bias"), {
-    d <- first.objects(cs$k)
-    mr <- if (cs$method == "io") ~distance + observer else ~distance
-    expect_silent(m <- ddf(method = cs$method, dsmodel = ~cds(key = "hn", formula = ~1),
-                           mrmodel = ~glm(link = "logit", formula = mr), data = d,
-                           meta.data = list(width = 50)))
+    d <- big[big$object %in% unique(big$object)[seq_len(cs$k)], ]
+    expect_silent(m <- fit(d, cs$method, mr = if (cs$method == "io") ~distance + observer else ~distance))
     expect_equal(length(m$ht), if (cs$method == "trial") sum(d$detected[d$observer == 1]) else cs$k)
     out <- c(capture.output(print(summary(m))), capture.output(print(m)))
     hits <- grep("^Note: removal estimates", out)
