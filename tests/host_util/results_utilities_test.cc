@@ -9,22 +9,6 @@
 namespace pramble::sqlhost {
 namespace {
 
-TEST(EngineStatusTextTest, EveryStatus) {
-  const std::pair<std::int32_t, std::string> cases[] = {
-      {0, "Stopped"},
-      {1, "Finished"},
-      {2, "Finished with warnings"},
-      {3, "R reported an error"},
-      {4, "R ended abnormally"},
-      {5, "R was killed"},
-      {6, "R could not be started"},
-      {7, "Unknown status 7"},
-      {-1, "Unknown status -1"},
-  };
-  SqliteResultsUtilities results;
-  for (const auto& [status, text] : cases) EXPECT_EQ(results.GetEngineStatusText(status), text);
-}
-
 TEST(CompressTextTest, RoundTrips) {
   std::mt19937 random(7);
   std::string noise(300000, '\0');
