@@ -26,6 +26,18 @@ inline nlohmann::json LayeredDescription() {
       std::string(PRAMBLE_SOURCE_DIR) + "/tests/data/host_project/layered.json"));
 }
 
+// The rows of one kind in tests/data/host_project/temp_queries.tsv: input,
+// second, third, expected.
+inline std::vector<std::vector<std::string>> Cases(const std::string& kind) {
+  std::vector<std::vector<std::string>> out;
+  for (auto row : pramble::testing::ReadTable("host_project/temp_queries.tsv")) {
+    row.resize(5);
+    if (row[0] == kind) out.emplace_back(row.begin() + 1, row.end());
+  }
+  EXPECT_FALSE(out.empty()) << kind;
+  return out;
+}
+
 // A project created in a fresh temporary folder and opened.
 class ProjectTest : public ::testing::Test {
  protected:

@@ -74,18 +74,13 @@ TEST_F(ProjectTest, ExampleReadsBack) {
               "3265: Item not found in this collection: there is no layer 'Transect'.");
 
     // Rows in the data database, typed: whole numbers stay integers, decimals doubles.
-    EXPECT_EQ(host::ToLong(Scalar("SELECT COUNT(*) FROM [Observation]")), 304);
-    EXPECT_EQ(host::ToLong(Scalar("SELECT COUNT(*) FROM [Line transect]")), 12);
-    EXPECT_EQ(host::ToDouble(Scalar("SELECT [Line length] FROM [Line transect] WHERE [ID] = 2")),
-              7.71);
-    EXPECT_EQ(host::ToText(Scalar("SELECT [Label] FROM [Line transect] WHERE [ID] = 2")), "T2");
-    EXPECT_EQ(host::ToDouble(Scalar("SELECT [Area] FROM [Region] WHERE [ID] = 2")), 102.2);
-    EXPECT_EQ(host::ToText(Scalar("SELECT [sex] FROM [Observation] WHERE [ID] = 3")), "M");
-    EXPECT_TRUE(std::holds_alternative<std::int64_t>(
-        Scalar("SELECT [size] FROM [Observation] WHERE [ID] = 3")));
-    EXPECT_TRUE(std::holds_alternative<double>(
-        Scalar("SELECT [distance] FROM [Observation] WHERE [ID] = 3")));
-
+    for (const auto& c : Cases("example value")) {
+      const host::Value v = Scalar(c[0]);
+      const char* type = std::holds_alternative<std::int64_t>(v) ? "int "
+                         : std::holds_alternative<double>(v)     ? "double "
+                                                                 : "text ";
+      EXPECT_EQ(type + host::ToText(v), c[3]) << c[0];
+    }
     // Items, settings, browsers and the definitions of the one item.
     auto items = project().ListItems();
     ASSERT_EQ(items.size(), 1u);
@@ -135,14 +130,9 @@ TEST_F(ProjectTest, ExampleReadsBack) {
 TEST_F(ProjectTest, GetParentLayerFindsTheNearestListedType) {
   CreateFromExample();
   auto obs = project().Layers().Item("Observation");
-  const std::pair<const char*, const char*> cases[] = {
-      {"", "Line transect"},       {"20", "Line transect"}, {"20,21,22,23,24,25", "Line transect"},
-      {"1,10,11,12,13,14,15", "Region"}, {"10", "Region"},   {"1", "Study area"},
-      {" 1 , 25", "Study area"},   {"25", ""},              {"30", ""},
-      {"0", ""}};
-  for (const auto& [codes, expected] : cases) {
-    auto parent = obs->GetParentLayer(codes);
-    EXPECT_EQ(parent ? parent->Name() : "", expected) << "codes '" << codes << "'";
+  for (const auto& c : Cases("parent")) {
+    auto parent = obs->GetParentLayer(c[0]);
+    EXPECT_EQ(parent ? parent->Name() : "", c[3]) << "codes '" << c[0] << "'";
   }
   EXPECT_EQ(project().Layers().Item("Study area")->GetParentLayer(""), nullptr);
   EXPECT_EQ(Failure([&] { obs->GetParentLayer("10,x"); }).substr(0, 4), "13: ");
@@ -181,11 +171,7 @@ TEST_F(ProjectTest, ItemChangesArePersistedAtOnce) {
   EXPECT_FALSE(other->FindItem(1)->run_date.has_value());
   EXPECT_FALSE(item->RunDate().has_value());
 
-  for (const auto& [status, text] : std::vector<std::pair<std::int32_t, std::string>>{
-           {0, "Not run"}, {1, "Finished"}, {2, "Finished with warnings"},
-           {3, "Finished with errors"}, {6, "Preparing"}, {7, "Engine running"},
-           {8, "Reading results"}, {9, "Stopping"}, {5, "Unknown"}})
-    EXPECT_EQ(Project::StatusText(status), text);
+  for (const auto& c : Cases("status")) EXPECT_EQ(Project::StatusText(std::stoi(c[0])), c[3]);
   EXPECT_EQ(Project::FormatRunDate(std::nullopt), "");
   EXPECT_EQ(Project::FormatRunDate(std::chrono::system_clock::now()).size(), 19u);
 }

@@ -3,6 +3,8 @@
 // (tests/data/host_project/convert_units.tsv).
 #include <sqlite3.h>
 
+#include <deque>
+
 #include "host_project/project_fixture.h"
 #include "sqlhost/runner/event_loop.h"
 #include "sqlhost/runner/posix_r_process.h"
@@ -12,6 +14,7 @@
 namespace pramble::sqlhost::test {
 namespace {
 
+using pramble::testing::Has;
 using pramble::testing::ScopedEnv;
 
 class SettingsTest : public ProjectTest {
@@ -72,90 +75,68 @@ TEST_F(SettingsTest, ConvertUnits) {
   }
 }
 
-TEST_F(SettingsTest, EngineLibrarySettingThenEnvironmentThenBuild) {
-  ScopedEnv env("PRAMBLE_QUOX_ARCHIVE", std::nullopt);
-  EXPECT_EQ(engine_.GetEngineLibrary("Quox", project(), log_, false), "quox");
-  EXPECT_EQ(engine_.GetEngineLibrary("Quox", project(), log_, true), PRAMBLE_QUOX_ARCHIVE);
-  ::setenv("PRAMBLE_QUOX_ARCHIVE", "/env/quox_1.tar.gz", 1);
-  EXPECT_EQ(engine_.GetEngineLibrary("quox", project(), log_, true), "/env/quox_1.tar.gz");
-  Set("R", "QuoxArchive", std::string("/it's/quox.tar.gz"));
-  EXPECT_EQ(engine_.GetEngineLibrary("Quox", project(), log_, true), "/it\\'s/quox.tar.gz");
-  EXPECT_EQ(log_.Contents(), "");
-  EXPECT_EQ(engine_.GetEngineLibrary("Other", project(), log_, false), "");
-  EXPECT_EQ(log_.Contents(),
-            "Error: Unknown analysis engine 'Other': only the Quox engine is available.\n");
-}
-
-TEST_F(SettingsTest, SupportFunctionsFileExistingOrMessage) {
-  ScopedEnv env("PRAMBLE_QUOX_SUPPORT_FILE", std::nullopt);
-  const std::string file = temp_ / "my support's.R";
-  pramble::testing::WriteFile(file, "f <- 1\n");
-  EXPECT_EQ(engine_.GetSupportFunctionsFile("Quox", project(), log_, true),
-            PRAMBLE_QUOX_SUPPORT_FILE);
-  Set("R", "SupportFunctionsFile", file);
-  EXPECT_EQ(engine_.GetSupportFunctionsFile("Quox", project(), log_, true),
-            temp_.path() + "/my support\\'s.R");
-  EXPECT_EQ(engine_.GetSupportFunctionsFile("Quox", project(), log_, false), "my support's.R");
-  EXPECT_EQ(log_.Contents(), "");
-  Set("R", "SupportFunctionsFile", temp_ / "gone.R");
-  EXPECT_EQ(engine_.GetSupportFunctionsFile("Quox", project(), log_, true), "");
-  EXPECT_EQ(log_.Contents(), "Error: The R support functions file '" + (temp_ / "gone.R") +
-                                 "' does not exist. Set R/SupportFunctionsFile to the file "
-                                 "quox_support.R.\n");
-}
-
-TEST_F(SettingsTest, PlotSettingsDefaultsAndSettings) {
-  host::PlotSettings plot;
-  const auto all = [&] {
-    return plot.format + "," + plot.width + "," + plot.height + "," + plot.point_size + "," +
-           plot.quality + "," + plot.lwd + "," + plot.lty + "," + plot.pch + "," + plot.cex;
-  };
-  EXPECT_TRUE(engine_.GetPlotSettings(plot, project(), log_));
-  EXPECT_EQ(all(), "png,600,600,12,75,2,1,1,1");
-  Set("Plot", "Format", std::string("jpeg"));
-  Set("Plot", "Width", std::int64_t{800});
-  Set("Plot", "Cex", 1.5);
-  EXPECT_TRUE(engine_.GetPlotSettings(plot, project(), log_));
-  EXPECT_EQ(all(), "jpeg,800,600,12,75,2,1,1,1.5");
-  BreakSettings();
-  EXPECT_FALSE(engine_.GetPlotSettings(plot, project(), log_));
-  EXPECT_EQ(all(), "png,600,600,12,75,2,1,1,1");
-  EXPECT_TRUE(pramble::testing::Has(log_.Contents(), "Error: Could not read the plot settings: "))
-      << log_.Contents();
-}
-
-TEST_F(SettingsTest, EnginePath) {
+// The steps of tests/data/host_project/settings_script.tsv: settings and
+// environment set, and what the engine utilities and the runner then read.
+// "<area>" is the test's folder; an expected text ending in "..." is a start.
+TEST_F(SettingsTest, ReadByTheEngineUtilitiesAndTheRunner) {
+  std::deque<std::string> names;  // ScopedEnv keeps the name's address
+  std::vector<std::unique_ptr<ScopedEnv>> env;
   EventLoop loop;
   PosixRProcess runner(loop);
-  EXPECT_EQ(runner.GetEnginePath(project()), "/usr/bin/R");
-  EXPECT_EQ(runner.ErrorMessage(), "");
-  Set("R", "EnginePath", std::string("/usr/bin/R"));
-  EXPECT_EQ(runner.GetEnginePath(project()), "/usr/bin/R");
-  Set("R", "EnginePath", std::string(" Rscript "));
-  EXPECT_EQ(runner.GetEnginePath(project()), "/usr/bin/Rscript");
-  Set("R", "EnginePath", temp_ / "nowhere/R");
-  EXPECT_EQ(runner.GetEnginePath(project()), "");
-  EXPECT_EQ(runner.ErrorMessage(),
-            "R could not be found: the setting R/EnginePath names '" + (temp_ / "nowhere/R") +
-                "', which is not an executable file. Set it to the R program (for example: "
-                "pramble settings DIR set R EnginePath /usr/bin/R) or clear it to use R from "
-                "the PATH.");
-  Set("R", "EnginePath", temp_.path());  // a folder is no program
-  EXPECT_EQ(runner.GetEnginePath(project()), "");
-  Set("R", "EnginePath", std::string(""));
-  {
-    ScopedEnv path("PATH", temp_.path());
-    EXPECT_EQ(runner.GetEnginePath(project()), "");
-    EXPECT_EQ(runner.ErrorMessage(),
-              "R could not be found on the PATH. Install R (the Debian package r-base-core) "
-              "or set the setting R/EnginePath to the R program (for example: pramble "
-              "settings DIR set R EnginePath /usr/bin/R).");
+  host::PlotSettings plot;
+  auto fill = [&](std::string text) {
+    const std::pair<std::string, std::string> places[] = {{"<area>", temp_.path()},
+                                                          {"<archive>", PRAMBLE_QUOX_ARCHIVE},
+                                                          {"<support>", PRAMBLE_QUOX_SUPPORT_FILE},
+                                                          {"\\n", "\n"}};
+    for (const auto& [from, to] : places)
+      for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+  };
+  for (auto step : pramble::testing::ReadTable("host_project/settings_script.tsv")) {
+    step.resize(4);
+    for (auto& part : step) part = fill(part);
+    const std::string &op = step[0], &a = step[1], &b = step[2];
+    SCOPED_TRACE(op + " " + a + " " + b);
+    std::string got;
+    if (op == "env") {
+      env.push_back(std::make_unique<ScopedEnv>(
+          names.emplace_back(a).c_str(),
+          b == "<unset>" ? std::nullopt : std::optional<std::string>(b)));
+    } else if (op == "set") {
+      const std::string section = a.substr(0, a.find('/')), key = a.substr(a.find('/') + 1);
+      const bool number = !b.empty() && b.find_first_not_of("0123456789.") == std::string::npos;
+      Set(section, key, !number ? host::Value{b}
+                        : Has(b, ".") ? host::Value{std::stod(b)}
+                                      : host::Value{std::int64_t{std::stoll(b)}});
+    } else if (op == "file") {
+      pramble::testing::WriteFile(a, b);
+    } else if (op == "library") {
+      got = engine_.GetEngineLibrary(a, project(), log_, b == "archive");
+    } else if (op == "support") {
+      got = engine_.GetSupportFunctionsFile(a, project(), log_, b == "archive");
+    } else if (op == "plot") {
+      got = engine_.GetPlotSettings(plot, project(), log_) ? "" : "failed: ";
+      got += plot.format + "," + plot.width + "," + plot.height + "," + plot.point_size + "," +
+             plot.quality + "," + plot.lwd + "," + plot.lty + "," + plot.pch + "," + plot.cex;
+    } else if (op == "engine path") {
+      got = runner.GetEnginePath(project()) + "|";
+      got += runner.ErrorMessage();
+    } else if (op == "log") {
+      got = log_.Contents();
+      log_ = TextLog();
+    } else if (op == "break") {
+      BreakSettings();
+    } else {
+      ADD_FAILURE() << "unknown step";
+    }
+    if (step[3].size() > 3 && step[3].substr(step[3].size() - 3) == "...")
+      EXPECT_EQ(got.substr(0, step[3].size() - 3), step[3].substr(0, step[3].size() - 3)) << got;
+    else
+      EXPECT_EQ(got, step[3]);
   }
-  BreakSettings();
-  EXPECT_EQ(runner.GetEnginePath(project()), "");
-  EXPECT_TRUE(pramble::testing::Has(
-      runner.ErrorMessage(), "R could not be found: the setting R/EnginePath cannot be read: "))
-      << runner.ErrorMessage();
+  while (!env.empty()) env.pop_back();  // the last set goes first
 }
 
 }  // namespace

@@ -18,17 +18,6 @@
 namespace pramble::sqlhost::test {
 namespace {
 
-// The rows of the case file of one kind: input, second, third, expected.
-std::vector<std::vector<std::string>> Cases(const std::string& kind) {
-  std::vector<std::vector<std::string>> out;
-  for (auto row : pramble::testing::ReadTable("host_project/temp_queries.tsv")) {
-    row.resize(5);
-    if (row[0] == kind) out.emplace_back(row.begin() + 1, row.end());
-  }
-  EXPECT_FALSE(out.empty()) << kind;
-  return out;
-}
-
 // What a lookup gave: its answer when it succeeded and logged nothing, else
 // "error: " and the log (which must be a level-2 message).
 std::string Outcome(bool ok, const std::string& answer, const TextLog& log) {
