@@ -1,28 +1,24 @@
+// The R runner on real processes: real R for how R ends and where it runs,
+// small shell engines where only the process matters.
 #include "sqlhost/runner/posix_r_process.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "sqlhost/runner/event_loop.h"
-#include "host_util/settings_project.h"
-#include "host_util/test_util.h"
+#include "support/scratch.h"
 
 namespace pramble::sqlhost {
 namespace {
 
 using std::chrono::milliseconds;
-using testing::ScopedEnv;
-using testing::TempDir;
-using testing::Slurp;
-using testing::Spit;
+using pramble::testing::ReadFile;
+using pramble::testing::TempDir;
+using pramble::testing::WriteFile;
 
 constexpr auto kPatience = std::chrono::seconds(120);  // a safety net, not a measure
 
@@ -31,23 +27,22 @@ constexpr auto kPatience = std::chrono::seconds(120);  // a safety net, not a me
 int LiveProcessesInGroup(pid_t group) {
   int live = 0;
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    const std::string stat = Slurp(entry.path().string() + "/stat");
+    if (!std::isdigit(entry.path().filename().string()[0])) continue;
+    std::ifstream in(entry.path() / "stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const auto close = stat.rfind(')');
-    if (close == std::string::npos) continue;
     char state = 0;
     long ppid = 0, pgrp = 0;
-    if (std::sscanf(stat.c_str() + close + 1, " %c %ld %ld", &state, &ppid, &pgrp) == 3 &&
+    if (close != std::string::npos &&
+        std::sscanf(stat.c_str() + close + 1, " %c %ld %ld", &state, &ppid, &pgrp) == 3 &&
         pgrp == group && state != 'Z')
       ++live;
   }
   return live;
 }
 
-// The processes of a group that was sent SIGKILL: the signal is sent before
-// the runner answers, but on a busy machine the kernel may take a moment to
-// carry it out, so this waits up to five seconds for the group to empty.
+// The processes of a group that was sent SIGKILL: the kernel may take a
+// moment to carry it out on a busy machine, so this waits up to five seconds.
 int LiveProcessesAfterKill(EventLoop& loop, pid_t group) {
   int live = LiveProcessesInGroup(group);
   for (int i = 0; i < 100 && live > 0; ++i) {
@@ -59,8 +54,8 @@ int LiveProcessesAfterKill(EventLoop& loop, pid_t group) {
 
 // One run: its folder, the runner and what RunFinished delivered.
 struct TrackedRun {
-  explicit TrackedRun(EventLoop& loop, const std::string& parent, const std::string& name)
-      : folder(parent + "/" + name), runner(std::make_unique<PosixRProcess>(loop)) {
+  TrackedRun(EventLoop& loop, const std::string& folder_name)
+      : folder(folder_name), runner(std::make_unique<PosixRProcess>(loop)) {
     std::filesystem::create_directories(folder);
     runner->SetRunFinishedHandler([this](std::int32_t status) {
       statuses.push_back(status);
@@ -68,10 +63,16 @@ struct TrackedRun {
     });
   }
   void Start(const std::string& script, const std::string& engine = "/usr/bin/R") {
-    Spit(folder + "/in.r", script);
+    WriteFile(folder + "/in.r", script);
     runner->Run(engine, folder, folder + "/in.r", folder + "/log.r");
   }
-  std::string Log() const { return Slurp(folder + "/log.r"); }
+  // Waits, running the loop, until `file` of the folder exists.
+  bool Await(EventLoop& loop, const std::string& file) {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    for (; !std::filesystem::exists(folder + "/" + file); loop.RunOnce(milliseconds(20)))
+      if (std::chrono::steady_clock::now() > deadline) return false;
+    return true;
+  }
 
   std::string folder;
   std::unique_ptr<PosixRProcess> runner;
@@ -79,14 +80,10 @@ struct TrackedRun {
   std::string error_message;
 };
 
-// Waits, running the loop, until `file` exists.
-bool AwaitFile(EventLoop& loop, const std::string& file) {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!std::filesystem::exists(file)) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    loop.RunOnce(milliseconds(20));
-  }
-  return true;
+std::string Engine(const TempDir& area, const std::string& name, const std::string& script) {
+  WriteFile(area / name, script);
+  ::chmod((area / name).c_str(), 0755);
+  return area / name;
 }
 
 TEST(RProcessTest, EngineStatusOfEachWayRCanEnd) {
@@ -96,7 +93,12 @@ TEST(RProcessTest, EngineStatusOfEachWayRCanEnd) {
     std::string error_message, log_holds;
   };
   const Case cases[] = {
-      {"succeeds", "cat('all well\\n')\n", 1, "", "all well"},
+      // R runs in the folder, with its own library first, in English, with
+      // nothing on stdin, and appends stdout and stderr to the log.
+      {"succeeds",
+       "writeLines(c(getwd(), .libPaths()[1], Sys.getenv('LANGUAGE'), "
+       "length(readLines(file('stdin')))), 'facts.txt')\nmessage('to stderr')\n",
+       1, "", "before\n"},
       {"warns", "x <- as.integer('a')\ncat('done\\n')\n", 2, "", "Warning message"},
       {"stops", "stop('bad input')\ncat('never\\n')\n", 3, "", "Error: bad input"},
       {"quits", "quit(status=4)\n", 4, "R ended with exit status 4.", ""},
@@ -104,10 +106,13 @@ TEST(RProcessTest, EngineStatusOfEachWayRCanEnd) {
        "R was ended by signal 9 (Killed).", ""},
   };
   TempDir area;
+  const std::string library = area / "my lib/R";
+  pramble::testing::ScopedEnv own_library("PRAMBLE_R_LIBRARY", library);
   EventLoop loop;
   std::vector<std::unique_ptr<TrackedRun>> runs;
   for (const auto& c : cases) {  // all at once: R's start-up is the slow part
-    runs.push_back(std::make_unique<TrackedRun>(loop, area.path(), "run " + c.name));
+    runs.push_back(std::make_unique<TrackedRun>(loop, area / ("run " + c.name)));
+    WriteFile(runs.back()->folder + "/log.r", "before\n");
     runs.back()->Start(c.script);
   }
   ASSERT_TRUE(loop.RunUntil(
@@ -120,92 +125,61 @@ TEST(RProcessTest, EngineStatusOfEachWayRCanEnd) {
   loop.RunOnce(milliseconds(0));
   for (std::size_t i = 0; i < runs.size(); ++i) {
     SCOPED_TRACE(cases[i].name);
+    const std::string log = ReadFile(runs[i]->folder + "/log.r");
     EXPECT_EQ(runs[i]->statuses, std::vector<std::int32_t>{cases[i].status});
     EXPECT_EQ(runs[i]->error_message, cases[i].error_message);
-    EXPECT_NE(runs[i]->Log().find(cases[i].log_holds), std::string::npos) << runs[i]->Log();
+    EXPECT_EQ(log.rfind("before\n", 0), 0u) << log;
+    EXPECT_TRUE(pramble::testing::Has(log, cases[i].log_holds)) << log;
     EXPECT_EQ(runs[i]->runner->CommandLine(),
               "/usr/bin/R --no-save --no-restore -f '" + runs[i]->folder + "/in.r'");
   }
-}
-
-TEST(RProcessTest, RRunsInTheFolderWithItsLibraryAndAppendsToTheLog) {
-  TempDir area;
-  const std::string library = area / "my lib/R";
-  ScopedEnv own_library("PRAMBLE_R_LIBRARY", library);
-  EventLoop loop;
-  TrackedRun run(loop, area.path(), "work");
-  Spit(run.folder + "/log.r", "before\n");
-  run.Start(
-      "writeLines(c(getwd(), .libPaths()[1], Sys.getenv('LANGUAGE'), "
-      "length(readLines(file('stdin')))), 'facts.txt')\n"
-      "message('to stderr')\n");
-  ASSERT_TRUE(loop.RunUntil([&] { return !run.statuses.empty(); }, kPatience));
-  EXPECT_EQ(run.statuses, std::vector<std::int32_t>{1});
-  EXPECT_EQ(Slurp(run.folder + "/facts.txt"),
-            run.folder + "\n" + library + "\nen\n0\n");
-  const std::string log = run.Log();
-  EXPECT_EQ(log.rfind("before\n", 0), 0u);
-  EXPECT_NE(log.find("to stderr"), std::string::npos);
+  EXPECT_EQ(ReadFile(runs[0]->folder + "/facts.txt"),
+            runs[0]->folder + "\n" + library + "\nen\n0\n");
+  EXPECT_TRUE(pramble::testing::Has(ReadFile(runs[0]->folder + "/log.r"), "to stderr"));
 }
 
 TEST(RProcessTest, StartFailuresDeliverSixThroughTheLoop) {
   TempDir area;
-  const std::string garbage = area / "not a program";
-  Spit(garbage, "this is no program\n");
-  ::chmod(garbage.c_str(), 0755);
-  struct Case {
-    std::string engine, folder_name, log_file, message;
-  };
+  const std::string garbage = Engine(area, "not a program", "this is no program\n");
   const std::string good = area / "good";
   std::filesystem::create_directory(good);
-  const Case cases[] = {
+  const std::string cases[][4] = {
       {"/nonexistent/R", good, good + "/log.r",
-       "R could not be started: cannot run '/nonexistent/R': No such file or directory"},
+       "cannot run '/nonexistent/R': No such file or directory"},
       {"no-such-program-xyz", good, good + "/log.r",
-       "R could not be started: cannot find 'no-such-program-xyz' on the PATH"},
-      {garbage, good, good + "/log.r",
-       "R could not be started: cannot run '" + garbage + "': Exec format error"},
+       "cannot find 'no-such-program-xyz' on the PATH"},
+      {garbage, good, good + "/log.r", "cannot run '" + garbage + "': Exec format error"},
       {"/usr/bin/R", area / "missing", good + "/log.r",
-       "R could not be started: cannot change to the folder '" + (area / "missing") +
-           "': No such file or directory"},
+       "cannot change to the folder '" + (area / "missing") + "': No such file or directory"},
       {"/usr/bin/R", good, area / "missing/log.r",
-       "R could not be started: cannot open the log file '" + (area / "missing/log.r") +
-           "': No such file or directory"},
+       "cannot open the log file '" + (area / "missing/log.r") + "': No such file or directory"},
   };
   EventLoop loop;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.message);
-    PosixRProcess runner(loop);
-    std::vector<std::int32_t> statuses;
-    std::string message;
-    runner.SetRunFinishedHandler([&](std::int32_t status) {
-      statuses.push_back(status);
-      message = runner.ErrorMessage();
-    });
-    runner.Run(c.engine, c.folder_name, good + "/in.r", c.log_file);
-    EXPECT_TRUE(statuses.empty()) << "delivered inside Run";
-    EXPECT_TRUE(loop.RunUntil([&] { return !statuses.empty(); }, kPatience));
+  for (const auto& [engine, folder, log_file, message] : cases) {
+    SCOPED_TRACE(message);
+    TrackedRun run(loop, good);
+    run.runner->Run(engine, folder, good + "/in.r", log_file);
+    EXPECT_TRUE(run.statuses.empty()) << "delivered inside Run";
+    EXPECT_TRUE(loop.RunUntil([&] { return !run.statuses.empty(); }, kPatience));
     loop.RunOnce(milliseconds(0));
-    EXPECT_EQ(statuses, std::vector<std::int32_t>{6});
-    EXPECT_EQ(message, c.message);
-    EXPECT_EQ(runner.ProcessGroup(), -1);
+    EXPECT_EQ(run.statuses, std::vector<std::int32_t>{6});
+    EXPECT_EQ(run.error_message, "R could not be started: " + message);
+    EXPECT_EQ(run.runner->ProcessGroup(), -1);
   }
 }
 
 TEST(RProcessTest, StopRunEndsRAndEveryProcessOfItsGroup) {
   TempDir area;
   EventLoop loop;
-  TrackedRun run(loop, area.path(), "stop");
+  TrackedRun run(loop, area / "stop");
   // A child that ignores SIGTERM: only the SIGKILL after R's end takes it.
-  run.Start(
-      "system(\"trap '' TERM; exec sleep 300\", wait=FALSE)\n"
-      "file.create('started')\nSys.sleep(300)\n");
-  ASSERT_TRUE(AwaitFile(loop, run.folder + "/started"));
+  run.Start("system(\"trap '' TERM; exec sleep 300\", wait=FALSE)\n"
+            "file.create('started')\nSys.sleep(300)\n");
+  ASSERT_TRUE(run.Await(loop, "started"));
   const pid_t group = run.runner->ProcessGroup();
   ASSERT_GT(group, 0);
   // The background child may still be on its way when R has gone on.
-  for (int i = 0; i < 100 && LiveProcessesInGroup(group) < 2; ++i)
-    loop.RunOnce(milliseconds(50));
+  for (int i = 0; i < 100 && LiveProcessesInGroup(group) < 2; ++i) loop.RunOnce(milliseconds(50));
   EXPECT_GE(LiveProcessesInGroup(group), 2);
   run.runner->StopRun();
   run.runner->StopRun();  // a second request changes nothing
@@ -219,14 +193,12 @@ TEST(RProcessTest, StopRunEndsRAndEveryProcessOfItsGroup) {
 
 TEST(RProcessTest, StopRunKillsAnEngineThatIgnoresSigterm) {
   TempDir area;
-  const std::string engine = area / "stubborn";
-  Spit(engine, "#!/bin/sh\ntrap '' TERM\ntouch started\nwhile :; do sleep 1; done\n");
-  ::chmod(engine.c_str(), 0755);
   EventLoop loop;
-  TrackedRun run(loop, area.path(), "stubborn run");
+  TrackedRun run(loop, area / "stubborn run");
   run.runner->SetStopGrace(milliseconds(50));
-  run.Start("", engine);
-  ASSERT_TRUE(AwaitFile(loop, run.folder + "/started"));
+  run.Start("", Engine(area, "stubborn", "#!/bin/sh\ntrap '' TERM\ntouch started\n"
+                                         "while :; do sleep 1; done\n"));
+  ASSERT_TRUE(run.Await(loop, "started"));
   const pid_t group = run.runner->ProcessGroup();
   run.runner->StopRun();
   ASSERT_TRUE(loop.RunUntil([&] { return !run.statuses.empty(); }, kPatience));
@@ -243,68 +215,27 @@ TEST(RProcessTest, TheHandlerMayDestroyTheRunner) {
     statuses.push_back(status);
     runner.reset();
   });
-  Spit(area / "in.r", "cat('x\\n')\n");
-  runner->Run("/usr/bin/R", area.path(), area / "in.r", area / "log.r");
+  WriteFile(area / "in.r", "");
+  runner->Run(Engine(area, "quick", "#!/bin/sh\nexit 0\n"), area.path(), area / "in.r",
+              area / "log.r");
   ASSERT_TRUE(loop.RunUntil([&] { return runner == nullptr; }, kPatience));
   EXPECT_EQ(statuses, std::vector<std::int32_t>{1});
 }
 
 TEST(RProcessTest, DestroyingARunnerKillsItsProcessAndDeliversNothing) {
   TempDir area;
-  const std::string engine = area / "sleeper";
-  Spit(engine, "#!/bin/sh\ntouch started\nsleep 300\n");
-  ::chmod(engine.c_str(), 0755);
   EventLoop loop;
-  auto run = std::make_unique<TrackedRun>(loop, area.path(), "sleep");
+  auto run = std::make_unique<TrackedRun>(loop, area / "sleep");
   bool delivered = false;
   run->runner->SetRunFinishedHandler([&](std::int32_t) { delivered = true; });
-  run->Start("", engine);
-  ASSERT_TRUE(AwaitFile(loop, run->folder + "/started"));
+  run->Start("", Engine(area, "sleeper", "#!/bin/sh\ntouch started\nsleep 300\n"));
+  ASSERT_TRUE(run->Await(loop, "started"));
   const pid_t group = run->runner->ProcessGroup();
   run->runner.reset();
   EXPECT_EQ(LiveProcessesAfterKill(loop, group), 0);
   while (loop.RunOnce(milliseconds(0))) {
   }
   EXPECT_FALSE(delivered);
-}
-
-TEST(RProcessTest, GetEnginePath) {
-  TempDir area;
-  testing::SettingsProject project;
-  EventLoop loop;
-  PosixRProcess runner(loop);
-  auto set = [&](const std::string& path) {
-    project.settings().SaveSetting(1, 1, "R", "EnginePath", path);
-  };
-  EXPECT_EQ(runner.GetEnginePath(project), "/usr/bin/R");
-  EXPECT_EQ(runner.ErrorMessage(), "");
-  set("/usr/bin/R");
-  EXPECT_EQ(runner.GetEnginePath(project), "/usr/bin/R");
-  set(" Rscript ");
-  EXPECT_EQ(runner.GetEnginePath(project), "/usr/bin/Rscript");
-  set(area / "nowhere/R");
-  EXPECT_EQ(runner.GetEnginePath(project), "");
-  EXPECT_EQ(runner.ErrorMessage(),
-            "R could not be found: the setting R/EnginePath names '" + (area / "nowhere/R") +
-                "', which is not an executable file. Set it to the R program (for example: "
-                "pramble settings DIR set R EnginePath /usr/bin/R) or clear it to use R from "
-                "the PATH.");
-  set(area.path());  // a folder is no program
-  EXPECT_EQ(runner.GetEnginePath(project), "");
-  set("");
-  {
-    ScopedEnv path("PATH", area.path());
-    EXPECT_EQ(runner.GetEnginePath(project), "");
-    EXPECT_EQ(runner.ErrorMessage(),
-              "R could not be found on the PATH. Install R (the Debian package r-base-core) "
-              "or set the setting R/EnginePath to the R program (for example: pramble "
-              "settings DIR set R EnginePath /usr/bin/R).");
-  }
-  project.settings().set_fail(true);
-  EXPECT_EQ(runner.GetEnginePath(project), "");
-  EXPECT_EQ(runner.ErrorMessage(),
-            "R could not be found: the setting R/EnginePath cannot be read: the settings "
-            "store cannot be read");
 }
 
 TEST(ShellCommandLineTest, QuotesWhatAShellWouldSplit) {

@@ -1,90 +1,36 @@
 // How a run of R ended, decided from the facts alone: every engine status
-// and message of docs/engine-status.md, without starting a process.
+// and message of docs/engine-status.md (tests/data/host_runner/run_outcomes.tsv),
+// without starting a process.
 #include "sqlhost/runner/run_outcome.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <csignal>
-#include <ostream>
-#include <string>
+#include "support/scratch.h"
 
 namespace pramble::sqlhost {
 namespace {
 
-using How = RunEnd::How;
-
-struct Case {
-  const char* name;
-  RunEnd end;
-  RunOutcome expected;
-};
-
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
-
-RunEnd End(How how, int value) {
-  RunEnd end;
-  end.how = how;
-  end.value = value;
-  return end;
+TEST(RunOutcomeTest, EveryEndFromFile) {
+  const std::map<std::string, RunEnd::How> hows = {{"exited", RunEnd::How::kExited},
+                                                   {"signaled", RunEnd::How::kSignaled},
+                                                   {"other", RunEnd::How::kOther},
+                                                   {"wait failed", RunEnd::How::kWaitFailed},
+                                                   {"not started", RunEnd::How::kNotStarted}};
+  for (auto c : pramble::testing::ReadTable("host_runner/run_outcomes.tsv")) {
+    c.resize(7);
+    SCOPED_TRACE(c[0]);
+    RunEnd end;
+    end.how = hows.at(c[1]);
+    end.value = std::stoi(c[2]);
+    end.log_reports_warnings = c[3] == "warned";
+    if (c[4].find("full") != std::string::npos) end.full_folder = "/runs/cmd";
+    end.stop_requested = c[4].find("stopped") != std::string::npos;
+    if (c[1] == "not started") end.start_failure = "cannot find 'R' on the PATH";
+    const RunOutcome got = DecideRunOutcome(end);
+    EXPECT_EQ(got.status, std::stoi(c[5]));
+    EXPECT_EQ(got.message, c[6]);
+  }
 }
-RunEnd Warned(RunEnd end) {
-  end.log_reports_warnings = true;
-  return end;
-}
-RunEnd Full(RunEnd end) {
-  end.full_folder = "/runs/cmd";
-  return end;
-}
-RunEnd Stopped(RunEnd end) {
-  end.stop_requested = true;
-  return end;
-}
-RunEnd NotStarted() {
-  RunEnd end = End(How::kNotStarted, 0);
-  end.start_failure = "cannot find 'R' on the PATH";
-  return end;
-}
-
-const std::string kFull =
-    "R ended, but the file system of the folder '/runs/cmd' is full: the log, results and "
-    "statistics that R wrote there may be cut short.";
-
-class RunOutcomeTest : public ::testing::TestWithParam<Case> {};
-
-TEST_P(RunOutcomeTest, StatusAndMessage) {
-  const Case& c = GetParam();
-  const RunOutcome got = DecideRunOutcome(c.end);
-  EXPECT_EQ(got.status, c.expected.status);
-  EXPECT_EQ(got.message, c.expected.message);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Ends, RunOutcomeTest,
-    ::testing::Values(
-        Case{"Finished", End(How::kExited, 0), {1, ""}},
-        Case{"FinishedWithWarnings", Warned(End(How::kExited, 0)), {2, ""}},
-        Case{"FinishedWithErrors", End(How::kExited, 1), {3, ""}},
-        Case{"ErrorsWhateverTheLogSays", Warned(End(How::kExited, 1)), {3, ""}},
-        Case{"OtherExitStatus", End(How::kExited, 2), {4, "R ended with exit status 2."}},
-        Case{"FullDiskAfterSuccess", Full(End(How::kExited, 0)), {4, kFull}},
-        Case{"FullDiskAfterWarnings", Full(Warned(End(How::kExited, 0))), {4, kFull}},
-        Case{"FullDiskAfterErrors", Full(End(How::kExited, 1)), {4, kFull}},
-        Case{"FullDiskKeepsExitStatus", Full(End(How::kExited, 137)),
-             {4, "R ended with exit status 137."}},
-        Case{"Killed", End(How::kSignaled, SIGKILL), {5, "R was ended by signal 9 (Killed)."}},
-        Case{"Segfault", End(How::kSignaled, SIGSEGV),
-             {5, "R was ended by signal 11 (Segmentation fault)."}},
-        Case{"AbnormalEnd", End(How::kOther, 4991), {4, "R ended abnormally (wait status 4991)."}},
-        Case{"WaitFailed", End(How::kWaitFailed, ECHILD),
-             {4, "The end of R could not be awaited: No child processes"}},
-        Case{"NotStarted", NotStarted(), {6, "R could not be started: cannot find 'R' on the PATH"}},
-        Case{"StoppedAfterSuccess", Stopped(End(How::kExited, 0)), {0, ""}},
-        Case{"StoppedByItsSignal", Stopped(End(How::kSignaled, SIGTERM)), {0, ""}},
-        Case{"StoppedOnFullDisk", Stopped(Full(End(How::kExited, 1))), {0, ""}},
-        Case{"StoppedBeforeStartKeepsWhy", Stopped(NotStarted()),
-             {0, "R could not be started: cannot find 'R' on the PATH"}}),
-    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace pramble::sqlhost

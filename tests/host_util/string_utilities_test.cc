@@ -3,137 +3,81 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <string>
-#include <vector>
-
 #include "pramble/host/errors.h"
-#include "host_util/test_util.h"
+#include "sqlhost/util/results_utilities.h"
+#include "support/scratch.h"
 
 namespace pramble::sqlhost {
 namespace {
 
-using testing::RunRscript;
-using testing::TempDir;
+using pramble::testing::TempDir;
 
-struct ColumnCase {
-  std::string name, r_name, sql_name;
-};
-
-TEST(MakeColumnNameTest, RAndSqlForms) {
-  const ColumnCase cases[] = {
-      {"distance", "distance", "distance"},
-      {"Line length", "Line.length", "[Line.length]"},
-      {"Line.length", "Line.length", "[Line.length]"},
-      {"group_size", "group.size", "[group.size]"},
-      {"_hidden", "X.hidden", "[X.hidden]"},
-      {"1st obs", "X1st.obs", "[X1st.obs]"},
-      {".5m", "X.5m", "[X.5m]"},
-      {".x", ".x", "[.x]"},
-      {"", "X", "X"},
-      {"if", "if.", "[if.]"},
-      {"TRUE", "TRUE.", "[TRUE.]"},
-      {"NA_real_", "NA.real..", "[NA.real..]"},
-      {"Beaufort (0-5)", "Beaufort..0.5.", "[Beaufort..0.5.]"},
-      {"it's", "it.s", "[it.s]"},
-      {"[odd]", "X.odd.", "[X.odd.]"},
-      {"sex", "sex", "sex"},
-      {"Order", "Order", "[Order]"},
-      {"select", "select", "[select]"},
-      {"first", "first", "[first]"},
-      {"Observation.sex", "Observation.sex", "[Observation.sex]"},
-      {"Höhe", "H.he", "[H.he]"},
-      {"日本", "X..", "[X..]"},
-      {"x\xff", "x.", "[x.]"},
-  };
+// Every row of tests/data/host_util/texts.tsv.
+TEST(TextsTest, CasesFromFile) {
   RJetStringUtilities strings;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(strings.MakeColumnName(c.name, false, false), c.r_name);
-    EXPECT_EQ(strings.MakeColumnName(c.name, true, false), c.sql_name);
-    // The caller converts a key again: the forms must be stable.
-    EXPECT_EQ(strings.MakeColumnName(c.r_name, false, false), c.r_name);
-    EXPECT_EQ(strings.MakeColumnName(c.r_name, true, false), c.sql_name);
+  SqliteResultsUtilities results;
+  for (auto c : pramble::testing::ReadTable("host_util/texts.tsv")) {
+    c.resize(4);
+    SCOPED_TRACE(c[0] + ": '" + c[1] + "'");
+    if (c[0] == "column") {
+      EXPECT_EQ(strings.MakeColumnName(c[1], false, false), c[2]);
+      EXPECT_EQ(strings.MakeColumnName(c[1], true, false), c[3]);
+      // The caller converts a key again: the forms must be stable.
+      EXPECT_EQ(strings.MakeColumnName(c[2], false, false), c[2]);
+      EXPECT_EQ(strings.MakeColumnName(c[2], true, false), c[3]);
+    } else if (c[0] == "sql number") {
+      try {
+        EXPECT_EQ(strings.FormatSqlNumber(c[1]), c[2]);
+      } catch (const host::HostError& e) {
+        EXPECT_EQ(c[2], "error");
+        EXPECT_EQ(e.number(), host::kErrTypeMismatch);
+        EXPECT_EQ(e.description(), "Type mismatch: '" + c[1] + "' is not a number");
+      }
+    } else {
+      ASSERT_EQ(c[0], "engine status");
+      EXPECT_EQ(results.GetEngineStatusText(std::stoi(c[1])), c[2]);
+    }
   }
   EXPECT_EQ(strings.MakeColumnName("distance", true, true), "[distance]");
-}
-
-// For ASCII names the data column name is what R's make.names gives once
-// "_" is turned into "." as the data file header does.
-TEST(MakeColumnNameTest, AgreesWithRsMakeNames) {
-  const std::vector<std::string> names = {
-      "Line length", "a_b", "_a", "1st", "if", "NA_real_", "...", "..1", ".5x", ".x",
-      "", "a b-c", "TRUE", "ok$", "x__y", "function", "Inf", "a+b", "~tilde", "#hash",
-      " lead", "[odd]", "(x)"};
-  std::string script = "x <- c(";
-  for (std::size_t i = 0; i < names.size(); ++i)
-    script += (i ? ", '" : "'") + RQuotablePath(names[i]) + "'";
-  script += ")\ncat(paste0('<', gsub('_', '.', make.names(x)), '>'), sep='\\n')\n";
-  TempDir folder;
-  const std::string output = RunRscript(folder, script);
-  RJetStringUtilities strings;
-  std::string expected;
-  for (const auto& name : names) expected += "<" + strings.MakeColumnName(name, false, false) + ">\n";
-  EXPECT_EQ(output, expected);
-}
-
-// Every path is written to a file by the test and read back by a real R
-// through readLines('<RPath>'), all in one R session.
-TEST(RPathTest, RReadsEveryPathBack) {
-  TempDir folder;
-  const std::string sub = folder / "it's a \"dir\" \\ $x";
-  ASSERT_EQ(::mkdir(sub.c_str(), 0700), 0);
-  const std::vector<std::string> names = {
-      "plain.txt",         "with blank.txt",    "it's.txt",         "say \"hi\".txt",
-      "back\\slash.txt",   "ends with\\",       "\\'both\\\"'.txt", "dollar $HOME.txt",
-      "ünïcödé ñ.txt",     "日本語.txt",        "tab\there.txt",    "new\nline.txt",
-      "percent %d %s.txt", "backtick `x`.txt",  "\\n not a newline", "semi;colon&amp"};
-  RJetStringUtilities strings;
-  std::string script;
-  std::string expected;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    const std::string path = sub + "/" + names[i];
-    testing::Spit(path, "content " + std::to_string(i) + "\n");
-    script += "cat(readLines('" + strings.RPath(path) + "'), sep='\\n')\n";
-    expected += "content " + std::to_string(i) + "\n";
-  }
-  EXPECT_EQ(RunRscript(folder, script), expected);
-}
-
-TEST(RPathTest, EscapesOnlyWhatRNeeds) {
-  RJetStringUtilities strings;
   EXPECT_EQ(strings.RPath("/tmp/a b/ü.r"), "/tmp/a b/ü.r");
   EXPECT_EQ(strings.RPath("C:\\x\\it's"), "C:\\\\x\\\\it\\'s");
   EXPECT_EQ(strings.RPath("a\"b"), "a\"b");
   EXPECT_EQ(strings.RPath(std::string("a\x01z")), "a\\x01z");
+  for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{
+           {"\t 12.5 \r\n", "12.5"}, {"  ", ""}, {" NA", "NA"}, {"1 2", "1 2"}})
+    EXPECT_EQ(strings.NumericText(in), out);
 }
 
-TEST(FormatSqlNumberTest, ShortestExactText) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"0.001", "0.001"},   {" 1000 ", "1000"},          {"1E3", "1000"},
-      {"-2.50", "-2.5"},    {"+7", "7"},                 {"0", "0"},
-      {"1e-7", "1e-07"},    {"123456789012345678", "1.2345678901234568e+17"},
-      {"0.1", "0.1"},       {"3.0000000000000004", "3.0000000000000004"},
-      {"1000000", "1000000"},
-  };
+// One real R session: for ASCII names the data column name is what R's
+// make.names gives once "_" is turned into "." as the data file header does,
+// and R reads back every file through readLines('<RPath>').
+TEST(TextsTest, RAgreesWithColumnNamesAndPaths) {
+  const std::vector<std::string> names = {
+      "Line length", "a_b", "_a", "1st", "if", "NA_real_", "...", "..1", ".5x", ".x",
+      "", "a b-c", "TRUE", "ok$", "x__y", "function", "Inf", "a+b", "~tilde", "#hash",
+      " lead", "[odd]", "(x)"};
   RJetStringUtilities strings;
-  for (const auto& [in, out] : cases) EXPECT_EQ(strings.FormatSqlNumber(in), out) << in;
-  for (const std::string bad : {"", "abc", "1,5", "1 000", "0x10", "1; DROP TABLE x"}) {
-    try {
-      strings.FormatSqlNumber(bad);
-      ADD_FAILURE() << "accepted '" << bad << "'";
-    } catch (const host::HostError& e) {
-      EXPECT_EQ(e.number(), host::kErrTypeMismatch);
-      EXPECT_EQ(e.description(), "Type mismatch: '" + bad + "' is not a number");
-    }
+  std::string script = "x <- c(", expected;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    script += (i ? ", '" : "'") + RQuotablePath(names[i]) + "'";
+    expected += "<" + strings.MakeColumnName(names[i], false, false) + ">\n";
   }
-}
-
-TEST(NumericTextTest, TrimsBlanksAndLineEnds) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"\t 12.5 \r\n", "12.5"}, {"-3", "-3"}, {"  ", ""}, {"", ""}, {" NA", "NA"},
-      {"1 2", "1 2"}};
-  RJetStringUtilities strings;
-  for (const auto& [in, out] : cases) EXPECT_EQ(strings.NumericText(in), out);
+  script += ")\ncat(paste0('<', gsub('_', '.', make.names(x)), '>'), sep='\\n')\n";
+  TempDir folder;
+  const std::string sub = folder / "it's a \"dir\" \\ $x";
+  ASSERT_EQ(::mkdir(sub.c_str(), 0700), 0);
+  const std::vector<std::string> files = {
+      "with blank.txt", "it's.txt",         "say \"hi\".txt",  "back\\slash.txt",
+      "ends with\\",    "\\'both\\\"'.txt", "dollar $HOME.txt", "ünïcödé ñ.txt",
+      "日本語.txt",     "tab\there.txt",    "new\nline.txt",   "percent %d %s.txt",
+      "backtick `x`.txt", "\\n not a newline", "semi;colon&amp"};
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    pramble::testing::WriteFile(sub + "/" + files[i], "content " + std::to_string(i) + "\n");
+    script += "cat(readLines('" + strings.RPath(sub + "/" + files[i]) + "'), sep='\\n')\n";
+    expected += "content " + std::to_string(i) + "\n";
+  }
+  pramble::testing::WriteFile(folder / "script.R", script);
+  EXPECT_EQ(pramble::testing::RunRscript(folder / "script.R"), expected);
 }
 
 }  // namespace

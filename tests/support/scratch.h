@@ -1,16 +1,20 @@
 // Small pieces every test program may use, header-only so that the host
 // tests that link a single host library can use them too: a temporary folder
-// that removes itself, an environment variable set for one scope, a text
-// search, and a real Rscript run.
+// that removes itself, an environment variable set for one scope, whole-file
+// reads and writes, case files under tests/data, a text search, and a real
+// Rscript run.
 #pragma once
 
 #include <stdio.h>
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace pramble::testing {
 
@@ -70,6 +74,51 @@ class ScopedEnv {
   const char* name_;
   std::optional<std::string> old_;
 };
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot open " + path);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline void WriteFile(const std::string& path, const std::string& contents) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!(out << contents)) throw std::runtime_error("cannot write " + path);
+}
+
+// The cases of tests/data/<name>: blocks separated by a line "====", each
+// block its lines.
+inline std::vector<std::vector<std::string>> ReadBlocks(const std::string& name) {
+  std::istringstream in(ReadFile(std::string(PRAMBLE_SOURCE_DIR) + "/tests/data/" + name));
+  std::vector<std::vector<std::string>> blocks(1);
+  for (std::string line; std::getline(in, line);) {
+    if (line == "====")
+      blocks.emplace_back();
+    else
+      blocks.back().push_back(line);
+  }
+  if (blocks.back().empty()) blocks.pop_back();
+  return blocks;
+}
+
+// The rows of the tab-separated tests/data/<name>, its header line left out.
+inline std::vector<std::vector<std::string>> ReadTable(const std::string& name) {
+  std::istringstream in(ReadFile(std::string(PRAMBLE_SOURCE_DIR) + "/tests/data/" + name));
+  std::vector<std::vector<std::string>> rows;
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    std::vector<std::string>& row = rows.emplace_back(1);
+    for (char c : line)
+      if (c == '\t')
+        row.emplace_back();
+      else
+        row.back().push_back(c);
+  }
+  return rows;
+}
 
 inline bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;

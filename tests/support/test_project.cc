@@ -68,19 +68,4 @@ nlohmann::json ExampleDescription() {
   return d;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot open " + path);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& contents) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw std::runtime_error("cannot write " + path);
-  out << contents;
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
-
 }  // namespace pramble::testing

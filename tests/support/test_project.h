@@ -60,7 +60,4 @@ class TestProject {
 // by "rows"), so that a test can change it freely.
 nlohmann::json ExampleDescription();
 
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& contents);
-
 }  // namespace pramble::testing
