@@ -1,5 +1,6 @@
-// The command line's table printer in its three formats, and the names of
-// the files in a project folder that the demo counts and reads.
+// The command line's table printer in its three formats (the expected texts
+// are in tests/data/table_printer), and the names of the files in a project
+// folder that the demo counts and reads.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -7,77 +8,41 @@
 
 #include "sqlhost/cli/table_printer.h"
 #include "sqlhost/project/file_names.h"
+#include "support/test_project.h"
 
 namespace pramble::cli {
 namespace {
 
-struct FormatCase {
-  const char* name;
-  OutputFormat format;
-  std::string expected;
-};
-
-void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
-
-class TablePrinterTest : public ::testing::TestWithParam<FormatCase> {};
-
-TEST_P(TablePrinterTest, PrintsTheRows) {
+TEST(TablePrinterTest, PrintsTheRowsInEachFormat) {
   TablePrinter table({{"item", 4, Align::kRight}, {"region"}, {"estimate", 0, Align::kRight},
                       {"note"}});
   table.AddRow({"1", "North", WithThousands(12345.6), "a, \"b\""});
   table.AddRow({"", "Total", WithThousands(-999.4), ""});
-  std::ostringstream out;
-  table.Print(out, GetParam().format);
-  EXPECT_EQ(out.str(), GetParam().expected);
+  for (const auto& [name, format] : {std::pair{"text", OutputFormat::kText},
+                                     {"csv", OutputFormat::kCsv}, {"json", OutputFormat::kJson}}) {
+    std::ostringstream out;
+    table.Print(out, format);
+    EXPECT_EQ(out.str(), testing::ReadFile(PRAMBLE_SOURCE_DIR "/tests/data/table_printer/" +
+                                           std::string(name)));
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Formats, TablePrinterTest,
-    ::testing::Values(
-        FormatCase{"Text", OutputFormat::kText,
-                   "item  region  estimate  note\n"
-                   "   1  North     12,346  a, \"b\"\n"
-                   "      Total       -999  \n"},
-        FormatCase{"Csv", OutputFormat::kCsv,
-                   "item,region,estimate,note\r\n1,North,\"12,346\",\"a, \"\"b\"\"\"\r\n"
-                   ",Total,-999,\r\n"},
-        FormatCase{"Json", OutputFormat::kJson,
-                   "[\n  {\n    \"item\": \"1\",\n    \"region\": \"North\",\n    \"estimate\": "
-                   "\"12,346\",\n    \"note\": \"a, \\\"b\\\"\"\n  },\n  {\n    \"item\": \"\",\n"
-                   "    \"region\": \"Total\",\n    \"estimate\": \"-999\",\n    \"note\": \"\"\n"
-                   "  }\n]\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-struct NameCase {
-  std::string name;
-  bool known;
-  sqlhost::FileType type;
-  std::int32_t id;
-};
 
 TEST(FileNamesTest, RecognisesWhatTheHostMakes) {
   using sqlhost::FileType;
-  const NameCase cases[] = {
-      {"project.db", true, FileType::kProjectDatabase, 0},
-      {"data.db", true, FileType::kDataDatabase, 0},
-      {".locks", true, FileType::kLocksFolder, 0},
-      {".locks/item-12.lock", true, FileType::kItemLock, 12},
-      {"ddf.12.01.png", true, FileType::kPlot, 12},
-      {"qq.7.103.wmf", true, FileType::kPlot, 7},
-      {"ddf.12.1.png", false, {}, 0},
-      {"ddf.012.01.png", false, {}, 0},
-      {"ddf.12.01.txt.bak", false, {}, 0},
-      {"gof.12.01.png", false, {}, 0},
-      {".locks/item-x.lock", false, {}, 0},
-      {"project.db-wal", false, {}, 0},
+  const std::tuple<std::string, std::optional<FileType>, std::int32_t> cases[] = {
+      {"project.db", FileType::kProjectDatabase, 0}, {"data.db", FileType::kDataDatabase, 0},
+      {".locks", FileType::kLocksFolder, 0},         {".locks/item-12.lock", FileType::kItemLock, 12},
+      {"ddf.12.01.png", FileType::kPlot, 12},        {"qq.7.103.wmf", FileType::kPlot, 7},
+      {"ddf.12.1.png", {}, 0},                       {"ddf.012.01.png", {}, 0},
+      {"ddf.12.01.txt.bak", {}, 0},                  {"gof.12.01.png", {}, 0},
+      {".locks/item-x.lock", {}, 0},                 {"project.db-wal", {}, 0},
   };
-  for (const NameCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto parsed = sqlhost::ParseFileName(c.name);
-    ASSERT_EQ(parsed.has_value(), c.known);
-    if (!c.known) continue;
-    EXPECT_EQ(parsed->type, c.type);
-    EXPECT_EQ(parsed->id, c.id);
+  for (const auto& [name, type, id] : cases) {
+    SCOPED_TRACE(name);
+    const auto parsed = sqlhost::ParseFileName(name);
+    ASSERT_EQ(parsed.has_value(), type.has_value());
+    if (!parsed) continue;
+    EXPECT_EQ(std::pair(parsed->type, parsed->id), std::pair(*type, id));
   }
   EXPECT_EQ(sqlhost::ItemLockFile("/p", 12), "/p/.locks/item-12.lock");
   EXPECT_EQ(sqlhost::PlotFileName({"ddf", 12, 3, "png"}), "ddf.12.03.png");
@@ -92,9 +57,8 @@ TEST(FileNamesTest, StatisticCodesFollowTheLayout) {
   EXPECT_EQ(sqlhost::DensityStatCode(StatKind::kClusterDensity, 2, StatQuantity::kDf), 2025);
   const auto parsed = sqlhost::ParseDensityStatCode(6012);
   ASSERT_TRUE(parsed.has_value());
-  EXPECT_EQ(parsed->kind, StatKind::kSurveyFigures);
-  EXPECT_EQ(parsed->region, 1);
-  EXPECT_EQ(parsed->quantity, 2);
+  EXPECT_EQ(std::tuple(parsed->kind, parsed->region, parsed->quantity),
+            std::tuple(StatKind::kSurveyFigures, 1, 2));
   EXPECT_FALSE(sqlhost::ParseDensityStatCode(40).has_value());
 }
 

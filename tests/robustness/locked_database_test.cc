@@ -2,30 +2,21 @@
 // holds SQLite's write lock in an open transaction), before a run and while
 // R runs.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
-#include "sqlhost/project/file_names.h"
 #include "robustness.h"
 #include "support/child_lock.h"
 
 namespace pramble::robustness {
 namespace {
 
-using Locker = pramble::testing::ChildLock;
-
-std::string ProjectDatabase(const std::string& dir) {
-  return dir + "/" + sqlhost::kProjectFileName;
-}
-
-class LockedDatabaseTest : public ProjectTest {};
+using LockedDatabaseTest = ProjectTest;
 
 TEST_F(LockedDatabaseTest, RunRefusedWhileAnotherProcessWrites) {
   const Stored before = StoredOf(dir(), 11);
-  Locker locker(ProjectDatabase(dir()));
+  ChildLock locker(dir() + "/project.db");
   ASSERT_TRUE(locker.locked());
-  const Outcome o = RunPramble({"run", dir(), "11"}, {"TMPDIR=" + tmp()});
+  const Outcome o = RunPramble({"run", dir(), "11"}, Env());
   locker.Release();
-
   // The first write of the run (its run date) waits for the lock, then gives up.
   EXPECT_EQ(o.code, 70) << o.err << o.out;
   EXPECT_TRUE(Has(o.err, "pramble run: error (3260): ")) << o.err;
@@ -33,7 +24,7 @@ TEST_F(LockedDatabaseTest, RunRefusedWhileAnotherProcessWrites) {
   EXPECT_TRUE(Has(o.err, "UPDATE analyses SET run_date")) << o.err;
   EXPECT_FALSE(Has(o.err, "status ")) << o.err;
   EXPECT_EQ(StoredOf(dir(), 11), before);
-  EXPECT_EQ(CommandFoldersIn(tmp()), std::vector<std::string>{});
+  EXPECT_EQ(FilesIn(tmp()), std::vector<std::string>{});
 }
 
 // The lock is taken while R runs and held until pramble has given up on it:
@@ -41,14 +32,12 @@ TEST_F(LockedDatabaseTest, RunRefusedWhileAnotherProcessWrites) {
 // as finished with errors instead of staying "Engine running", and what R
 // wrote is kept in the command folder.
 TEST_F(LockedDatabaseTest, LockTakenWhileRRuns) {
-  RSync sync(sync_folder());
-  const std::string profile =
-      RProfile(tmp() + "-profile.R", RTellAndWait(sync, "running", "locked"));
-  Pramble run({"run", dir(), "12"}, {"TMPDIR=" + tmp(), profile});
-  ASSERT_EQ(sync.ReadyLine([&] { return run.Exited(); }).rfind("running ", 0), 0u);
-  Locker locker(ProjectDatabase(dir()));
+  Pramble run({"run", dir(), "12"}, Env("tell_and_wait.R"));
+  std::size_t seen = 0;
+  ASSERT_EQ(ReadyLine(sync(), &seen, [&] { return run.Exited(); }).rfind("ready ", 0), 0u);
+  ChildLock locker(dir() + "/project.db");
   ASSERT_TRUE(locker.locked());
-  sync.Flag("locked");
+  Go(sync());
   const std::string error = run.WaitForErrLine(
       [](const std::string& l) { return l.rfind("pramble run: error (", 0) == 0; });
   locker.Release();
