@@ -1,88 +1,59 @@
-// The demo's survey simulator and project: the same seed gives the same
-// survey (pinned to the numbers this seed gave when the demo was written, so
-// that a machine whose arithmetic or library differs shows up), the survey
-// keeps the rules of its model, and its description makes a real project,
-// inline and from the files the demo writes beside it.
+// The demo's survey simulator and project, and the command line's table
+// printer: the demo's seed gives the survey of tests/data/demo/survey.txt
+// (written when the demo was made, so that a machine whose arithmetic or
+// library differs shows up), its description makes a real project, inline
+// and from the files the demo writes beside it; the printer prints the
+// texts of tests/data/table_printer; and the names of the files in a project
+// folder that the demo counts and reads.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
-#include <memory>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "pramble/host/dao.h"
+#include "pramble/host/value.h"
+#include "sqlhost/cli/table_printer.h"
 #include "sqlhost/demo/demo_project.h"
 #include "sqlhost/demo/survey_simulator.h"
 #include "sqlhost/project/description.h"
+#include "sqlhost/project/file_names.h"
 #include "sqlhost/project/project.h"
-#include "pramble/host/value.h"
 #include "support/test_project.h"
 
 namespace pramble::demo {
 namespace {
 
-using Record = std::tuple<std::int32_t, std::int32_t, double, std::int32_t, std::int32_t,
-                          std::int32_t, std::int32_t, std::string>;
+using cli::Align;
+using cli::OutputFormat;
+using cli::TablePrinter;
+using cli::WithThousands;
 
-Record AsTuple(const ObservationRecord& o) {
-  return {o.id, o.transect_id, o.distance_m, o.object, o.observer, o.detected, o.size, o.sex};
-}
-
-std::vector<Record> Records(const SimulatedSurvey& survey) {
-  std::vector<Record> records;
-  for (const ObservationRecord& o : survey.observations) records.push_back(AsTuple(o));
-  return records;
-}
-
-// The demo's own survey, as every machine must make it.
-TEST(SurveySimulator, DemoSeedGivesThePinnedSurvey) {
-  const SimulatedSurvey s = SimulateSurvey(DemoSurveyDesign());
-  EXPECT_EQ((std::vector<std::int64_t>{s.truth.regions[0].clusters, s.truth.regions[1].clusters,
-                                       s.truth.total.clusters, s.truth.regions[0].individuals,
-                                       s.truth.regions[1].individuals, s.truth.total.individuals,
-                                       s.clusters_searched, s.detected_by_1, s.detected_by_2,
-                                       s.detected_by_both}),
-            (std::vector<std::int64_t>{2400, 3600, 6000, 6010, 8956, 14966, 464, 132, 116, 65}));
-  EXPECT_EQ(Records(s), Records(SimulateSurvey(DemoSurveyDesign())));
-  EXPECT_NE(Records(s), Records(SimulateSurvey(DemoSurveyDesign(8))));
-  ASSERT_EQ(s.observations.size(), 366u);
-  EXPECT_EQ(AsTuple(s.observations[0]), Record(1, 1, 13.05, 1, 1, 1, 2, "M"));
-  EXPECT_EQ(AsTuple(s.observations[3]), Record(4, 1, 3.08, 2, 2, 1, 4, "F"));
-  EXPECT_EQ(AsTuple(s.observations[365]), Record(366, 17, 29.05, 183, 2, 1, 4, "M"));
-}
-
-TEST(SurveySimulator, SurveyKeepsTheModelsRules) {
-  for (const std::uint64_t seed : {1u, 2u, 3u}) {
-    SCOPED_TRACE(seed);
-    const SurveyDesign design = DemoSurveyDesign(seed);
-    const SimulatedSurvey s = SimulateSurvey(design);
-    ASSERT_EQ(s.transects.size(), 17u);
-    EXPECT_EQ(std::tuple(s.transects[0].label, s.transects[8].label, s.transects[8].region_id),
-              std::tuple("N1", "S1", 2));
-    ASSERT_EQ(s.observations.size() % 2, 0u);
-    std::int64_t by1 = 0, by2 = 0, both = 0;
-    for (std::size_t i = 0; i < s.observations.size(); i += 2) {
-      const ObservationRecord& o1 = s.observations[i];
-      const ObservationRecord& o2 = s.observations[i + 1];
-      // Each detected cluster: observer 1's record, then observer 2's, the
-      // same cluster, seen by at least one of them.
-      EXPECT_EQ(std::tuple(o1.object, o1.id, o1.observer, o2.observer),
-                (std::tuple<std::int32_t, std::int32_t, int, int>(i / 2 + 1, i + 1, 1, 2)));
-      EXPECT_EQ(std::tie(o1.object, o1.transect_id, o1.distance_m, o1.size, o1.sex),
-                std::tie(o2.object, o2.transect_id, o2.distance_m, o2.size, o2.sex));
-      EXPECT_TRUE(o1.detected || o2.detected);
-      EXPECT_TRUE(o1.distance_m >= 0 && o1.distance_m <= design.searched_m) << o1.distance_m;
-      EXPECT_DOUBLE_EQ(o1.distance_m * 100, std::round(o1.distance_m * 100));
-      EXPECT_TRUE(o1.size >= 1 && (o1.sex == "F" || o1.sex == "M"));
-      EXPECT_LE(s.observations[i > 0 ? i - 1 : 0].transect_id, o1.transect_id);
-      by1 += o1.detected;
-      by2 += o2.detected;
-      both += o1.detected && o2.detected;
-    }
-    EXPECT_EQ(std::tuple(by1, by2, both),
-              std::tuple(s.detected_by_1, s.detected_by_2, s.detected_by_both));
+// A survey as text: the counts, then a line a transect and a record.
+std::string Text(const SimulatedSurvey& s) {
+  std::ostringstream out;
+  for (const Count& c : {s.truth.regions[0], s.truth.regions[1], s.truth.total})
+    out << "truth " << c.clusters << " " << c.individuals << "\n";
+  out << "searched " << s.clusters_searched << " detected " << s.detected_by_1 << " "
+      << s.detected_by_2 << " " << s.detected_by_both << "\n";
+  for (const Transect& t : s.transects)
+    out << "transect " << t.id << " " << t.region_id << " " << t.label << " " << t.length_km << "\n";
+  char distance[32];
+  for (const ObservationRecord& o : s.observations) {
+    std::snprintf(distance, sizeof distance, "%.2f", o.distance_m);
+    out << o.id << " " << o.transect_id << " " << distance << " " << o.object << " " << o.observer
+        << " " << o.detected << " " << o.size << " " << o.sex << "\n";
   }
+  return out.str();
+}
+
+TEST(SurveySimulator, DemoSeedGivesTheSurveyOfItsFile) {
+  const std::string survey = Text(SimulateSurvey(DemoSurveyDesign()));
+  EXPECT_EQ(survey, testing::ReadFile(PRAMBLE_SOURCE_DIR "/tests/data/demo/survey.txt"));
+  EXPECT_NE(survey, Text(SimulateSurvey(DemoSurveyDesign(8))));
 }
 
 // The rows of a layer's table, as text, in ID order.
@@ -146,6 +117,55 @@ TEST(DemoProject, OnlyDsCarriesAnExpectedBiasNote) {
   SurveyDesign certain = design;
   certain.p0_observer1 = 1;
   EXPECT_FALSE(ExpectedBiasNote(ds, certain).has_value());
+}
+
+TEST(TablePrinterTest, PrintsTheRowsInEachFormat) {
+  TablePrinter table({{"item", 4, Align::kRight}, {"region"}, {"estimate", 0, Align::kRight},
+                      {"note"}});
+  table.AddRow({"1", "North", WithThousands(12345.6), "a, \"b\""});
+  table.AddRow({"", "Total", WithThousands(-999.4), ""});
+  for (const auto& [name, format] : {std::pair{"text", OutputFormat::kText},
+                                     {"csv", OutputFormat::kCsv}, {"json", OutputFormat::kJson}}) {
+    std::ostringstream out;
+    table.Print(out, format);
+    EXPECT_EQ(out.str(), testing::ReadFile(std::string(PRAMBLE_SOURCE_DIR "/tests/data/table_printer/") +
+                                           name));
+  }
+}
+
+TEST(FileNamesTest, RecognisesWhatTheHostMakes) {
+  using sqlhost::FileType;
+  const std::tuple<std::string, std::optional<FileType>, std::int32_t> cases[] = {
+      {"project.db", FileType::kProjectDatabase, 0}, {"data.db", FileType::kDataDatabase, 0},
+      {".locks", FileType::kLocksFolder, 0},         {".locks/item-12.lock", FileType::kItemLock, 12},
+      {"ddf.12.01.png", FileType::kPlot, 12},        {"qq.7.103.wmf", FileType::kPlot, 7},
+      {"ddf.12.1.png", {}, 0},                       {"ddf.012.01.png", {}, 0},
+      {"ddf.12.01.txt.bak", {}, 0},                  {"gof.12.01.png", {}, 0},
+      {".locks/item-x.lock", {}, 0},                 {"project.db-wal", {}, 0},
+  };
+  for (const auto& [name, type, id] : cases) {
+    SCOPED_TRACE(name);
+    const auto parsed = sqlhost::ParseFileName(name);
+    ASSERT_EQ(parsed.has_value(), type.has_value());
+    if (!parsed) continue;
+    EXPECT_EQ(std::pair(parsed->type, parsed->id), std::pair(*type, id));
+  }
+  EXPECT_EQ(sqlhost::ItemLockFile("/p", 12), "/p/.locks/item-12.lock");
+  EXPECT_EQ(sqlhost::PlotFileName({"ddf", 12, 3, "png"}), "ddf.12.03.png");
+}
+
+TEST(FileNamesTest, StatisticCodesFollowTheLayout) {
+  using sqlhost::StatKind;
+  using sqlhost::StatQuantity;
+  // docs/statistic-codes.md: 1013 the lower limit of the cluster abundance in
+  // region 1, 2025 the degrees of freedom of the cluster density in region 2.
+  EXPECT_EQ(sqlhost::DensityStatCode(StatKind::kClusterAbundance, 1, StatQuantity::kLcl), 1013);
+  EXPECT_EQ(sqlhost::DensityStatCode(StatKind::kClusterDensity, 2, StatQuantity::kDf), 2025);
+  const auto parsed = sqlhost::ParseDensityStatCode(6012);
+  ASSERT_TRUE(parsed.has_value());
+  EXPECT_EQ(std::tuple(parsed->kind, parsed->region, parsed->quantity),
+            std::tuple(StatKind::kSurveyFigures, 1, 2));
+  EXPECT_FALSE(sqlhost::ParseDensityStatCode(40).has_value());
 }
 
 }  // namespace

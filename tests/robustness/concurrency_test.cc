@@ -1,10 +1,13 @@
-// `pramble run` processes at the same time: two items of one project (both
-// R sessions provably alive at once), one item twice (refused, never
-// mixed), and the first runs of two projects, which both install the R
-// package into one library.
+// `pramble run` beside other processes: two items of one project at once
+// (both R sessions provably alive at once), one item twice (refused, never
+// mixed), the first runs of two projects, which both install the R package
+// into one library, and the project database locked by another process (a
+// child of the test that holds SQLite's write lock in an open transaction),
+// before a run and while R runs.
 #include <gtest/gtest.h>
 
 #include "robustness.h"
+#include "support/child_lock.h"
 
 namespace pramble::robustness {
 namespace {
@@ -19,18 +22,17 @@ TEST_F(ConcurrencyTest, TwoItemsOfOneProjectRunAtOnceEachWithItsOwnRows) {
   const auto gone = [&] { return a.Exited() || b.Exited(); };
   const std::string first = ReadyLine(sync(), &seen, gone), second = ReadyLine(sync(), &seen, gone);
   Go(sync());
-  a.Wait(), b.Wait();
+  const Outcome &oa = a.Wait(), &ob = b.Wait();
   ASSERT_TRUE(first.rfind("ready ", 0) == 0 && second.rfind("ready ", 0) == 0)
-      << "the two R sessions were not up at once:\nitem 2: " << a.outcome().err
-      << "\nitem 3: " << b.outcome().err;
+      << "the two R sessions were not up at once:\nitem 2: " << oa.err << "\nitem 3: " << ob.err;
   EXPECT_NE(first, second);
 
-  for (auto [run, id, other] : {std::tuple{&a, 2, 3}, std::tuple{&b, 3, 2}}) {
+  for (auto [o, id, other] : {std::tuple{&oa, 2, 3}, std::tuple{&ob, 3, 2}}) {
     SCOPED_TRACE("item " + std::to_string(id));
-    EXPECT_EQ(run->outcome().code, 0) << run->outcome().err << run->outcome().out;
+    EXPECT_EQ(o->code, 0) << o->err << o->out;
     const Stored stored = StoredOf(dir(), id);
     EXPECT_EQ(StatusNumber(stored.status), StatusNumber(reference_.status)) << stored.status;
-    EXPECT_EQ(stored.log, run->outcome().out);
+    EXPECT_EQ(stored.log, o->out);
     EXPECT_TRUE(Has(stored.log, "ddf." + std::to_string(id) + "<-ddf(")) << stored.log;
     EXPECT_FALSE(Has(stored.log, "ddf." + std::to_string(other) + "<-ddf(")) << stored.log;
     // The same analysis of the same data: the same results as item 1's.
@@ -101,11 +103,11 @@ TEST(ConcurrentInstallTest, FirstRunsOfTwoProjectsInstallOneAfterTheOther) {
   EXPECT_EQ(b.WaitForErrLine([](const std::string& l) { return Has(l, "waiting"); }),
             "pramble run: waiting for other runs that use the R library '" + library + "'");
   Go(sync);
-  a.Wait(), b.Wait();
+  const Outcome &oa = a.Wait(), &ob = b.Wait();
 
   for (auto [run, dir] : {std::pair{&a, one}, std::pair{&b, two}}) {
     SCOPED_TRACE(dir);
-    const Outcome& o = run->outcome();
+    const Outcome& o = run->Wait();
     EXPECT_EQ(o.code, 0) << o.err << o.out;
     EXPECT_TRUE(Has(o.out, "\n> install.packages('")) << o.out;
     EXPECT_FALSE(Has(o.out, "failed to lock")) << o.out;
@@ -115,6 +117,58 @@ TEST(ConcurrentInstallTest, FirstRunsOfTwoProjectsInstallOneAfterTheOther) {
   EXPECT_TRUE(fs::exists(library + "/quox/DESCRIPTION"));
   EXPECT_EQ(FilesIn(tmp), std::vector<std::string>{});
   ExpectNoProcessLeft();
+}
+
+
+using LockedDatabaseTest = ProjectTest;
+
+TEST_F(LockedDatabaseTest, RunRefusedWhileAnotherProcessWrites) {
+  const Stored before = StoredOf(dir(), 11);
+  ChildLock locker(dir() + "/project.db");
+  ASSERT_TRUE(locker.locked());
+  const Outcome o = RunPramble({"run", dir(), "11"}, Env());
+  locker.Release();
+  // The first write of the run (its run date) waits for the lock, then gives up.
+  EXPECT_EQ(o.code, 70) << o.err << o.out;
+  EXPECT_TRUE(Has(o.err, "pramble run: error (3260): ")) << o.err;
+  EXPECT_TRUE(Has(o.err, "database is locked")) << o.err;
+  EXPECT_TRUE(Has(o.err, "UPDATE analyses SET run_date")) << o.err;
+  EXPECT_FALSE(Has(o.err, "status ")) << o.err;
+  EXPECT_EQ(StoredOf(dir(), 11), before);
+  EXPECT_EQ(FilesIn(tmp()), std::vector<std::string>{});
+}
+
+// The lock is taken while R runs and held until pramble has given up on it:
+// the results cannot be stored. Once the lock has gone, the item is marked
+// as finished with errors instead of staying "Engine running", and what R
+// wrote is kept in the command folder.
+TEST_F(LockedDatabaseTest, LockTakenWhileRRuns) {
+  Pramble run({"run", dir(), "12"}, Env("tell_and_wait.R"));
+  std::size_t seen = 0;
+  ASSERT_EQ(ReadyLine(sync(), &seen, [&] { return run.Exited(); }).rfind("ready ", 0), 0u);
+  ChildLock locker(dir() + "/project.db");
+  ASSERT_TRUE(locker.locked());
+  Go(sync());
+  const std::string error = run.WaitForErrLine(
+      [](const std::string& l) { return l.rfind("pramble run: error (", 0) == 0; });
+  locker.Release();
+  const Outcome o = run.Wait();
+
+  EXPECT_EQ(o.code, 70) << o.err << o.out;
+  EXPECT_EQ(error, "pramble run: error (3260): SQLite error on the database '" + dir() +
+                       "/project.db': database is locked in SQL: UPDATE analyses SET status = ?1 "
+                       "WHERE id = ?2");
+  EXPECT_TRUE(Has(o.err, "status 7 Engine running\n" + error +
+                             "\npramble run: analysis item 12 is marked 3 Finished with errors; "
+                             "the results of this run were not stored\n"))
+      << o.err;
+  const Stored stored = StoredOf(dir(), 12);
+  EXPECT_TRUE(Has(stored.status, "\t3\tFinished with errors\t")) << stored.status;
+  EXPECT_EQ(stored.stats, "");
+  const std::string folder = CommandFolderOf(o.out);
+  ASSERT_FALSE(folder.empty()) << o.out;
+  EXPECT_TRUE(Has(ReadFile(folder + "/res.r"), "\tDensity Estimates and associated quantities\t"));
+  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // R ending badly under a real `pramble run` (killed by a signal it raises on
-// itself, a results file cut short by a kill or an error), a temporary area
+// itself, a results file cut short by a kill or an error, an error of its own
+// beside "error" in folder names and labels), a temporary area
 // (TMPDIR) that is read-only or full, and a hanging R stopped by a signal to
 // pramble. The cases are in tests/data/robustness/faults.tsv. The temporary
 // area is a tmpfs that `pramble run` alone sees, in a mount namespace of its
@@ -19,10 +20,6 @@ void ExpectInOrder(const std::string& text, const std::vector<std::string>& part
     ASSERT_NE(found, std::string::npos) << "'" << part << "' missing or out of order in:\n" << text;
     at = found + part.size();
   }
-}
-
-bool EndsWith(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // The rows of faults.tsv (header dropped), split at tabs.
@@ -53,7 +50,7 @@ TEST_P(RunFaultTest, EndsWithErrorsAndSaysWhy) {
 
   EXPECT_EQ(o.code, 1) << o.err << o.out;
   EXPECT_EQ(Has(o.err, "status 7 Engine running\n"), r_started) << o.err;
-  EXPECT_TRUE(EndsWith(o.err, std::string(r_started ? "status 8 Reading results\n" : "") +
+  EXPECT_TRUE(o.err.ends_with(std::string(r_started ? "status 8 Reading results\n" : "") +
                                   "status 3 Finished with errors\n"))
       << o.err;
   std::vector<std::string> log(c.begin() + 6, c.end());
@@ -69,7 +66,7 @@ TEST_P(RunFaultTest, EndsWithErrorsAndSaysWhy) {
   EXPECT_TRUE(c[5] != "none" || stored.results.empty()) << stored.results;
   // A cut short results file: the first section whole, then the half one.
   EXPECT_TRUE(c[5] != "cut" || (stored.results.starts_with("\tDetection Fct/Summary\t\n") &&
-                                EndsWith(stored.results, "\tDetection Fct/GOF\t\nhalf a lin\n")))
+                                stored.results.ends_with("\tDetection Fct/GOF\t\nhalf a lin\n")))
       << stored.results;
   // The command folder goes whatever R did.
   EXPECT_EQ(CommandFolderOf(o.out).empty(), !r_started) << o.out;
@@ -97,7 +94,7 @@ TEST_P(StopTest, HangingRIsStoppedAndNothingIsLeft) {
   const Outcome o = run.Wait();
 
   EXPECT_EQ(o.code, 2) << o.err << o.out;
-  EXPECT_TRUE(EndsWith(o.err, "status 7 Engine running\nstatus 9 Stopping\n"
+  EXPECT_TRUE(o.err.ends_with("status 7 Engine running\nstatus 9 Stopping\n"
                               "status 8 Reading results\nstatus 0 Not run\n"))
       << o.err;
   ExpectInOrder(o.out,
@@ -120,6 +117,33 @@ INSTANTIATE_TEST_SUITE_P(R, StopTest,
                                       ? "Interrupt"
                                       : "TerminateWithAChildIgnoringTerm";
                          });
+
+
+TEST(LogScanTest, ErrorInFoldersAndLabelsIsNoErrorButRsOwnIs) {
+  PrepareProcess();
+  TempDir temp;
+  const std::string dir = temp / "survey", tmp = temp / "error-Error-ERROR";
+  fs::create_directories(tmp);
+  nlohmann::json d = Description(1, {{"AnalysisDetails", {{"EchoData", true}}}});
+  for (nlohmann::json& layer : d["layers"])
+    if (layer["name"] == "Region") layer["rows"][0][2] = "Terror Point";
+  CreateProject(dir, d);
+  const Outcome clean = RunPramble({"run", dir, "1"}, {"TMPDIR=" + tmp});
+  EXPECT_EQ(clean.code, 0) << clean.err << clean.out;
+  EXPECT_TRUE(Has(clean.err, "status 1 Finished\n")) << clean.err;
+  EXPECT_TRUE(Has(clean.out, "> ddf.dat.1<-read.table(file='" + tmp)) << clean.out;
+  EXPECT_TRUE(Has(clean.out, "Terror Point")) << clean.out;
+  EXPECT_FALSE(RunPramble({"stats", dir, "1"}).out.empty());
+  ASSERT_FALSE(FilesIn(dir, 1).empty());
+
+  const Outcome failed = RunPramble({"run", dir, "1"}, {"TMPDIR=" + tmp, Profile("attach_error.R")});
+  EXPECT_EQ(failed.code, 1) << failed.err << failed.out;
+  EXPECT_TRUE(Has(failed.err, "status 3 Finished with errors\n")) << failed.err;
+  EXPECT_TRUE(Has(failed.out, "no survey today")) << failed.out;
+  EXPECT_EQ(RunPramble({"stats", dir, "1"}).out, "");
+  EXPECT_EQ(FilesIn(dir, 1), std::vector<std::string>{});
+  ExpectNoProcessLeft();
+}
 
 }  // namespace
 }  // namespace pramble::robustness

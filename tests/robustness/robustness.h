@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -72,11 +73,9 @@ inline void ExpectNoProcessLeft() {
   }
 }
 
-// The R library that every test process shares, kept in the build folder.
-inline const std::string kSharedLibrary = PRAMBLE_BINARY_DIR "/robustness-R-library";
-
 // Makes this process a child subreaper once and points every pramble it
-// starts at the shared R library.
+// starts at the R library that every test process shares.
+inline const std::string kSharedLibrary = PRAMBLE_BINARY_DIR "/robustness-R-library";
 inline void PrepareProcess() {
   static const bool done = [] {
     prctl(PR_SET_CHILD_SUBREAPER, 1);
@@ -149,14 +148,11 @@ inline void Go(const std::string& sync) { WriteFile(sync + "/go", "go\n"); }
 // Files named "pramble-*" (command folders) or, given `id`, the plot files of
 // item `id` in folder `dir`.
 inline std::vector<std::string> FilesIn(const std::string& dir, int id = 0) {
+  const std::regex wanted(id == 0 ? "pramble-.*" : "(ddf|qq)\\." + std::to_string(id) + "\\..*");
   std::vector<std::string> files;
-  std::error_code ec;
-  for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); ++it) {
-    const std::string name = it->path().filename().string();
-    const bool plot = (name.rfind("ddf.", 0) == 0 || name.rfind("qq.", 0) == 0) &&
-                      Has(name, "." + std::to_string(id) + ".");
-    if (id == 0 ? name.rfind("pramble-", 0) == 0 : plot) files.push_back(name);
-  }
+  for (const auto& entry : fs::directory_iterator(dir))
+    if (std::regex_match(entry.path().filename().string(), wanted))
+      files.push_back(entry.path().filename().string());
   std::sort(files.begin(), files.end());
   return files;
 }

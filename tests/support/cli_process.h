@@ -1,8 +1,7 @@
-// Test support: the real `pramble` binary as a child process, with extra
-// environment, a folder to run in and, optionally, a private mount namespace
-// with a tmpfs of its own. Its standard output and error go to anonymous
-// files, which the test reads while it runs and when it has ended.
-// REQUIRES: the test program is built with PRAMBLE_CLI (the binary's path).
+// Test support: the real `pramble` binary (PRAMBLE_CLI) as a child process,
+// with extra environment, a folder to run in and, optionally, a tmpfs of its
+// own. Its standard output and error go to anonymous files that the test
+// reads while it runs and when it has ended.
 #pragma once
 
 #include <fcntl.h>
@@ -23,13 +22,12 @@
 
 namespace pramble::testing {
 
-// A tmpfs that the child mounts over `target` in a mount namespace of its own
-// before it becomes pramble; R, started by pramble, sees it too.
+// A tmpfs mounted over `target` in a mount namespace that pramble and R alone
+// see; a child that cannot have it exits with kNoNamespace.
 struct PrivateTmpfs {
   std::string target, options;  // options e.g. "size=36k"
   bool read_only = false;
 };
-// The exit code of a child that could not have the namespace or the mount.
 inline constexpr int kNoNamespace = 77;
 
 struct Outcome {
@@ -90,22 +88,17 @@ class Pramble {
     return reaped_ ||
            (waitid(P_PID, pid_, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_);
   }
-  std::string Err() const { return Contents(err_); }
+  std::string Err() const { return Contents(err_); }  // so far
 
   // Reaps the process and answers what it wrote and its exit code.
-  Outcome Wait() {
-    if (!reaped_) {
-      int status = 0;
-      while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-      }
-      reaped_ = true;
-      outcome_.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      outcome_.out = Contents(out_);
-      outcome_.err = Contents(err_);
+  const Outcome& Wait() {
+    int status = 0;
+    while (!reaped_ && waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
+    if (!reaped_) outcome_ = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Contents(out_), Err()};
+    reaped_ = true;
     return outcome_;
   }
-  const Outcome& outcome() const { return outcome_; }
 
   // The first line of standard error that satisfies `wanted`, as soon as it
   // is written; "" when the process ended without one.
