@@ -93,7 +93,7 @@ TEST(ConcurrentInstallTest, FirstRunsOfTwoProjectsInstallOneAfterTheOther) {
   fs::create_directories(tmp);
   fs::create_directories(sync);
   for (const std::string& dir : {one, two})
-    CreateProject(dir, Description(1, {{"R", {{"ForceLoadLibrary", true}}}}));
+    sqlhost::CreateProjectFromJson(dir, Description(1, {{"R", {{"ForceLoadLibrary", true}}}}), "");
   const std::vector<std::string> env = {"TMPDIR=" + tmp, "PRAMBLE_R_LIBRARY=" + library,
                                         "PRAMBLE_TEST_SYNC=" + sync, Profile("tell_and_wait.R")};
   Pramble a({"run", one, "1"}, env);
@@ -103,7 +103,6 @@ TEST(ConcurrentInstallTest, FirstRunsOfTwoProjectsInstallOneAfterTheOther) {
   EXPECT_EQ(b.WaitForErrLine([](const std::string& l) { return Has(l, "waiting"); }),
             "pramble run: waiting for other runs that use the R library '" + library + "'");
   Go(sync);
-  const Outcome &oa = a.Wait(), &ob = b.Wait();
 
   for (auto [run, dir] : {std::pair{&a, one}, std::pair{&b, two}}) {
     SCOPED_TRACE(dir);

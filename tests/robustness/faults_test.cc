@@ -127,7 +127,7 @@ TEST(LogScanTest, ErrorInFoldersAndLabelsIsNoErrorButRsOwnIs) {
   nlohmann::json d = Description(1, {{"AnalysisDetails", {{"EchoData", true}}}});
   for (nlohmann::json& layer : d["layers"])
     if (layer["name"] == "Region") layer["rows"][0][2] = "Terror Point";
-  CreateProject(dir, d);
+  sqlhost::CreateProjectFromJson(dir, d, "");
   const Outcome clean = RunPramble({"run", dir, "1"}, {"TMPDIR=" + tmp});
   EXPECT_EQ(clean.code, 0) << clean.err << clean.out;
   EXPECT_TRUE(Has(clean.err, "status 1 Finished\n")) << clean.err;

@@ -1,7 +1,6 @@
 // Support for the robustness tests: real `pramble` processes on a real
 // project, R steered through the R profiles in tests/data/robustness (given
 // as R_PROFILE_USER), and the check that a run leaves no process behind.
-//
 // R and the test meet in a sync folder (PRAMBLE_TEST_SYNC): R appends a line
 // "WORD PID" to its file "to_test" (ReadyLine) and waits for the flag file
 // "go" (Go). Neither side relies on timing.
@@ -77,13 +76,9 @@ inline void ExpectNoProcessLeft() {
 // starts at the R library that every test process shares.
 inline const std::string kSharedLibrary = PRAMBLE_BINARY_DIR "/robustness-R-library";
 inline void PrepareProcess() {
-  static const bool done = [] {
-    prctl(PR_SET_CHILD_SUBREAPER, 1);
-    setenv("PRAMBLE_R_LIBRARY", kSharedLibrary.c_str(), 1);
-    unsetenv("R_PROFILE_USER");
-    return true;
-  }();
-  (void)done;
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+  setenv("PRAMBLE_R_LIBRARY", kSharedLibrary.c_str(), 1);
+  unsetenv("R_PROFILE_USER");
 }
 
 // The example description with its analysis as items 1 to `items`, and
@@ -108,9 +103,6 @@ inline nlohmann::json Description(int items,
   for (auto& [section, keys] : settings.items())
     for (auto& [key, value] : keys.items()) d["settings"][section][key] = value;
   return d;
-}
-inline void CreateProject(const std::string& dir, const nlohmann::json& description) {
-  sqlhost::CreateProjectFromJson(dir, description, "");
 }
 
 // What `pramble` shows of one item: status line, log, results, statistics.
@@ -169,7 +161,7 @@ class ProjectTest : public ::testing::Test {
     PrepareProcess();
     temp_ = new TempDir;
     dir_ = temp_->path() + "/survey project";
-    CreateProject(dir_, Description(kItems));
+    sqlhost::CreateProjectFromJson(dir_, Description(kItems), "");
     fs::create_directories(temp_->path() + "/tmp");
     const Outcome first = RunPramble({"run", dir_, "1"}, {"TMPDIR=" + temp_->path() + "/tmp"});
     ASSERT_EQ(first.code, 0) << first.err << first.out;

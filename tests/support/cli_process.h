@@ -39,36 +39,26 @@ class Pramble {
  public:
   // `env`: "NAME=VALUE" entries that replace or add to this process's.
   // `program`: another pramble binary than the one built here.
-  explicit Pramble(std::vector<std::string> args, const std::vector<std::string>& env = {},
+  explicit Pramble(std::vector<std::string> args, std::vector<std::string> env = {},
                    const PrivateTmpfs* tmpfs = nullptr, const std::string& cwd = "",
                    const std::string& program = PRAMBLE_CLI) {
     args.insert(args.begin(), program);
-    std::vector<std::string> env_s = env;
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string entry = *e;
-      bool replaced = false;
-      for (const std::string& x : env)
-        replaced |= entry.substr(0, entry.find('=')) == x.substr(0, x.find('='));
-      if (!replaced) env_s.push_back(entry);
-    }
-    std::vector<char*> argv, envp;
+    std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
-    for (auto& e : env_s) envp.push_back(e.data());
     argv.push_back(nullptr);
-    envp.push_back(nullptr);
     const std::string uid_map = "0 " + std::to_string(getuid()) + " 1\n";
     const std::string gid_map = "0 " + std::to_string(getgid()) + " 1\n";
     out_ = memfd_create("out", MFD_CLOEXEC);
     err_ = memfd_create("err", MFD_CLOEXEC);
     pid_ = fork();
     if (pid_ == 0) {
-      const int null_fd = open("/dev/null", O_RDONLY);
-      dup2(null_fd, 0);
+      dup2(open("/dev/null", O_RDONLY), 0);
       dup2(out_, 1);
       dup2(err_, 2);
+      for (std::string& e : env) putenv(e.data());
       if (tmpfs != nullptr) Mount(*tmpfs, uid_map, gid_map);
       if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
-      execve(argv[0], argv.data(), envp.data());
+      execv(argv[0], argv.data());
       _exit(127);
     }
   }
@@ -145,9 +135,9 @@ class Pramble {
   Outcome outcome_;
 };
 
-inline Outcome RunPramble(std::vector<std::string> args, const std::vector<std::string>& env = {},
+inline Outcome RunPramble(std::vector<std::string> args, std::vector<std::string> env = {},
                           const std::string& cwd = "", const std::string& program = PRAMBLE_CLI) {
-  return Pramble(std::move(args), env, nullptr, cwd, program).Wait();
+  return Pramble(std::move(args), std::move(env), nullptr, cwd, program).Wait();
 }
 
 // The command folder of a run, as its log names it on R's command line
