@@ -88,7 +88,6 @@ TEST(DemoProject, DescriptionAndItsFilesMakeTheSameProject) {
     SCOPED_TRACE(table);
     EXPECT_EQ(TableRows(*inline_project, table), TableRows(*file_project, table));
   }
-  EXPECT_EQ(TableRows(*inline_project, "Observation").size(), survey.observations.size());
   EXPECT_EQ(TableRows(*inline_project, "Region"),
             (std::vector<std::string>{"1|1|North|60|", "2|1|South|90|"}));
 
@@ -104,19 +103,16 @@ TEST(DemoProject, DescriptionAndItsFilesMakeTheSameProject) {
 }
 
 TEST(DemoProject, OnlyDsCarriesAnExpectedBiasNote) {
-  const SurveyDesign design = DemoSurveyDesign();
-  for (const DemoAnalysis& a : MakeDemoProject(SimulateSurvey(design)).analyses) {
-    SCOPED_TRACE(a.name);
-    EXPECT_EQ(ExpectedBiasNote(a, design).has_value(), a.method == "ds");
-  }
+  SurveyDesign design = DemoSurveyDesign();
+  for (const DemoAnalysis& a : MakeDemoProject(SimulateSurvey(design)).analyses)
+    EXPECT_EQ(ExpectedBiasNote(a, design).has_value(), a.method == "ds") << a.name;
   DemoAnalysis ds;
   ds.method = "ds";
-  EXPECT_EQ(*ExpectedBiasNote(ds, design),
+  EXPECT_EQ(ExpectedBiasNote(ds, design).value_or(""),
             "ds takes observer 1 to see every cluster on the line, but observer 1's p(0) is "
             "0.80: expect about 80% of the truth (io and trial estimate p(0))");
-  SurveyDesign certain = design;
-  certain.p0_observer1 = 1;
-  EXPECT_FALSE(ExpectedBiasNote(ds, certain).has_value());
+  design.p0_observer1 = 1;  // then ds is right
+  EXPECT_FALSE(ExpectedBiasNote(ds, design).has_value());
 }
 
 TEST(TablePrinterTest, PrintsTheRowsInEachFormat) {

@@ -132,19 +132,6 @@ TEST_F(ExampleCliTest, CommandLinesExitCodesAndMessages) {
   }
 }
 
-TEST_F(ExampleCliTest, StatusShowsTheRunDate) {
-  {
-    auto item = sqlhost::Project::Open(dir_)->Browsers().Item(0).Items().Item(1);
-    item->SetStatus(2);
-    item->SetRunDate(std::chrono::system_clock::now());
-  }
-  const Outcome r = RunPramble({"status", dir_});
-  EXPECT_EQ(r.out.rfind("1\tio half-normal, by region\t2\tFinished with warnings\t2", 0), 0u)
-      << r.out;
-  EXPECT_EQ(r.out.size(), std::string("1\tio half-normal, by region\t2\tFinished with warnings\t"
-                                      "YYYY-MM-DD HH:MM:SS\n").size());
-}
-
 TEST_F(ExampleCliTest, SettingsAreTypedAsTheyLook) {
   const std::tuple<const char*, host::Value, const char*> cases[] = {
       {"true", host::Value{true}, "True"},
