@@ -1,119 +1,69 @@
-// The demo's survey simulator and project: the same seed gives the same
-// survey (pinned to the numbers this seed gave when the demo was written, so
-// that a machine whose arithmetic or library differs shows up), the survey
-// keeps the rules of its model, and its description makes a real project,
-// inline and from the files the demo writes beside it.
+// The demo's survey simulator and project, and the command line's table
+// printer: the demo's seed gives the survey of tests/data/demo/survey.txt
+// (written when the demo was made, so that a machine whose arithmetic or
+// library differs shows up), its description makes a real project, inline
+// and from the files the demo writes beside it; the printer prints the
+// texts of tests/data/table_printer; and the names of the files in a project
+// folder that the demo counts and reads.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
-#include <memory>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "pramble/host/dao.h"
+#include "pramble/host/value.h"
+#include "sqlhost/cli/table_printer.h"
 #include "sqlhost/demo/demo_project.h"
 #include "sqlhost/demo/survey_simulator.h"
 #include "sqlhost/project/description.h"
+#include "sqlhost/project/file_names.h"
 #include "sqlhost/project/project.h"
-#include "pramble/host/value.h"
 #include "support/test_project.h"
 
 namespace pramble::demo {
 namespace {
 
-using Record = std::tuple<std::int32_t, std::int32_t, double, std::int32_t, std::int32_t,
-                          std::int32_t, std::int32_t, std::string>;
+using cli::Align;
+using cli::OutputFormat;
+using cli::TablePrinter;
+using cli::WithThousands;
 
-Record AsTuple(const ObservationRecord& o) {
-  return {o.id, o.transect_id, o.distance_m, o.object, o.observer, o.detected, o.size, o.sex};
-}
-
-std::vector<Record> Records(const SimulatedSurvey& survey) {
-  std::vector<Record> records;
-  for (const ObservationRecord& o : survey.observations) records.push_back(AsTuple(o));
-  return records;
-}
-
-TEST(SurveySimulator, SameSeedSameSurvey) {
-  const SimulatedSurvey a = SimulateSurvey(DemoSurveyDesign(7));
-  const SimulatedSurvey b = SimulateSurvey(DemoSurveyDesign(7));
-  EXPECT_EQ(Records(a), Records(b));
-  EXPECT_EQ(a.truth.total.individuals, b.truth.total.individuals);
-  EXPECT_NE(Records(a), Records(SimulateSurvey(DemoSurveyDesign(8))));
-}
-
-// The demo's own survey, as every machine must make it.
-TEST(SurveySimulator, DemoSeedGivesThePinnedSurvey) {
-  const SimulatedSurvey s = SimulateSurvey(DemoSurveyDesign());
-  EXPECT_EQ(s.truth.regions[0].clusters, 2400);
-  EXPECT_EQ(s.truth.regions[1].clusters, 3600);
-  EXPECT_EQ(s.truth.total.clusters, 6000);
-  EXPECT_EQ(s.truth.regions[0].individuals, 6010);
-  EXPECT_EQ(s.truth.regions[1].individuals, 8956);
-  EXPECT_EQ(s.truth.total.individuals, 14966);
-  EXPECT_EQ(s.clusters_searched, 464);
-  EXPECT_EQ(s.detected_by_1, 132);
-  EXPECT_EQ(s.detected_by_2, 116);
-  EXPECT_EQ(s.detected_by_both, 65);
-  ASSERT_EQ(s.observations.size(), 366u);
-  EXPECT_EQ(AsTuple(s.observations[0]), Record(1, 1, 13.05, 1, 1, 1, 2, "M"));
-  EXPECT_EQ(AsTuple(s.observations[3]), Record(4, 1, 3.08, 2, 2, 1, 4, "F"));
-  EXPECT_EQ(AsTuple(s.observations[365]), Record(366, 17, 29.05, 183, 2, 1, 4, "M"));
-}
-
-TEST(SurveySimulator, SurveyKeepsTheModelsRules) {
-  for (const std::uint64_t seed : {1u, 2u, 3u}) {
-    SCOPED_TRACE(seed);
-    const SurveyDesign design = DemoSurveyDesign(seed);
-    const SimulatedSurvey s = SimulateSurvey(design);
-    ASSERT_EQ(s.transects.size(), 17u);
-    EXPECT_EQ(s.transects[0].label, "N1");
-    EXPECT_EQ(s.transects[8].label, "S1");
-    EXPECT_EQ(s.transects[8].region_id, 2);
-    ASSERT_EQ(s.observations.size() % 2, 0u);
-    std::int64_t by1 = 0, by2 = 0, both = 0;
-    for (std::size_t i = 0; i < s.observations.size(); i += 2) {
-      const ObservationRecord& o1 = s.observations[i];
-      const ObservationRecord& o2 = s.observations[i + 1];
-      // Each detected cluster: observer 1's record, then observer 2's, the
-      // same cluster, seen by at least one of them.
-      EXPECT_EQ(o1.object, static_cast<std::int32_t>(i / 2 + 1));
-      EXPECT_EQ(o1.id, static_cast<std::int32_t>(i + 1));
-      EXPECT_EQ(o1.observer, 1);
-      EXPECT_EQ(o2.observer, 2);
-      EXPECT_EQ(std::tie(o1.object, o1.transect_id, o1.distance_m, o1.size, o1.sex),
-                std::tie(o2.object, o2.transect_id, o2.distance_m, o2.size, o2.sex));
-      EXPECT_EQ(o1.detected + o2.detected > 0, true);
-      EXPECT_GE(o1.distance_m, 0);
-      EXPECT_LE(o1.distance_m, design.searched_m);
-      EXPECT_DOUBLE_EQ(o1.distance_m * 100, std::round(o1.distance_m * 100));
-      EXPECT_GE(o1.size, 1);
-      EXPECT_TRUE(o1.sex == "F" || o1.sex == "M");
-      if (i > 0) {
-        EXPECT_LE(s.observations[i - 1].transect_id, o1.transect_id);
-      }
-      by1 += o1.detected;
-      by2 += o2.detected;
-      both += o1.detected && o2.detected;
-    }
-    EXPECT_EQ(by1, s.detected_by_1);
-    EXPECT_EQ(by2, s.detected_by_2);
-    EXPECT_EQ(both, s.detected_by_both);
+// A survey as text: the counts, then a line a transect and a record.
+std::string Text(const SimulatedSurvey& s) {
+  std::ostringstream out;
+  for (const Count& c : {s.truth.regions[0], s.truth.regions[1], s.truth.total})
+    out << "truth " << c.clusters << " " << c.individuals << "\n";
+  out << "searched " << s.clusters_searched << " detected " << s.detected_by_1 << " "
+      << s.detected_by_2 << " " << s.detected_by_both << "\n";
+  for (const Transect& t : s.transects)
+    out << "transect " << t.id << " " << t.region_id << " " << t.label << " " << t.length_km << "\n";
+  char distance[32];
+  for (const ObservationRecord& o : s.observations) {
+    std::snprintf(distance, sizeof distance, "%.2f", o.distance_m);
+    out << o.id << " " << o.transect_id << " " << distance << " " << o.object << " " << o.observer
+        << " " << o.detected << " " << o.size << " " << o.sex << "\n";
   }
+  return out.str();
+}
+
+TEST(SurveySimulator, DemoSeedGivesTheSurveyOfItsFile) {
+  const std::string survey = Text(SimulateSurvey(DemoSurveyDesign()));
+  EXPECT_EQ(survey, testing::ReadFile(PRAMBLE_SOURCE_DIR "/tests/data/demo/survey.txt"));
+  EXPECT_NE(survey, Text(SimulateSurvey(DemoSurveyDesign(8))));
 }
 
 // The rows of a layer's table, as text, in ID order.
 std::vector<std::string> TableRows(sqlhost::Project& project, const std::string& table) {
   auto rs = project.DataDatabase().OpenRecordset("SELECT * FROM [" + table + "] ORDER BY [ID]");
   std::vector<std::string> rows;
-  while (!rs->Eof()) {
-    std::string row;
-    for (std::int32_t f = 0; f < rs->FieldCount(); ++f) {
-      row += host::ToText(rs->Fields(f).GetValue()) + "|";
-    }
-    rows.push_back(row);
-    rs->MoveNext();
+  for (; !rs->Eof(); rs->MoveNext()) {
+    rows.emplace_back();
+    for (std::int32_t f = 0; f < rs->FieldCount(); ++f)
+      rows.back() += host::ToText(rs->Fields(f).GetValue()) + "|";
   }
   rs->Close();
   return rows;
@@ -138,19 +88,14 @@ TEST(DemoProject, DescriptionAndItsFilesMakeTheSameProject) {
     SCOPED_TRACE(table);
     EXPECT_EQ(TableRows(*inline_project, table), TableRows(*file_project, table));
   }
-  EXPECT_EQ(TableRows(*inline_project, "Observation").size(), survey.observations.size());
   EXPECT_EQ(TableRows(*inline_project, "Region"),
             (std::vector<std::string>{"1|1|North|60|", "2|1|South|90|"}));
 
   const std::vector<sqlhost::ItemInfo> items = file_project->ListItems();
   ASSERT_EQ(items.size(), demo.analyses.size());
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    EXPECT_EQ(items[i].id, demo.analyses[i].id);
-    EXPECT_EQ(items[i].name, demo.analyses[i].name);
-  }
-
-  const nlohmann::json truth =
-      nlohmann::json::parse(testing::ReadFile(files + "/truth.json"));
+  for (std::size_t i = 0; i < items.size(); ++i)
+    EXPECT_EQ(std::tie(items[i].id, items[i].name), std::tie(demo.analyses[i].id, demo.analyses[i].name));
+  const auto truth = nlohmann::json::parse(testing::ReadFile(files + "/truth.json"));
   EXPECT_EQ(truth["clusters_total"], 6000);
   EXPECT_EQ(truth["clusters_by_region"]["South"], 3600);
   EXPECT_EQ(truth["individuals_total"], 14966);
@@ -158,19 +103,65 @@ TEST(DemoProject, DescriptionAndItsFilesMakeTheSameProject) {
 }
 
 TEST(DemoProject, OnlyDsCarriesAnExpectedBiasNote) {
-  const SurveyDesign design = DemoSurveyDesign();
-  for (const DemoAnalysis& a : MakeDemoProject(SimulateSurvey(design)).analyses) {
-    SCOPED_TRACE(a.name);
-    EXPECT_EQ(ExpectedBiasNote(a, design).has_value(), a.method == "ds");
-  }
+  SurveyDesign design = DemoSurveyDesign();
+  for (const DemoAnalysis& a : MakeDemoProject(SimulateSurvey(design)).analyses)
+    EXPECT_EQ(ExpectedBiasNote(a, design).has_value(), a.method == "ds") << a.name;
   DemoAnalysis ds;
   ds.method = "ds";
-  EXPECT_EQ(*ExpectedBiasNote(ds, design),
+  EXPECT_EQ(ExpectedBiasNote(ds, design).value_or(""),
             "ds takes observer 1 to see every cluster on the line, but observer 1's p(0) is "
             "0.80: expect about 80% of the truth (io and trial estimate p(0))");
-  SurveyDesign certain = design;
-  certain.p0_observer1 = 1;
-  EXPECT_FALSE(ExpectedBiasNote(ds, certain).has_value());
+  design.p0_observer1 = 1;  // then ds is right
+  EXPECT_FALSE(ExpectedBiasNote(ds, design).has_value());
+}
+
+TEST(TablePrinterTest, PrintsTheRowsInEachFormat) {
+  TablePrinter table({{"item", 4, Align::kRight}, {"region"}, {"estimate", 0, Align::kRight},
+                      {"note"}});
+  table.AddRow({"1", "North", WithThousands(12345.6), "a, \"b\""});
+  table.AddRow({"", "Total", WithThousands(-999.4), ""});
+  for (const auto& [name, format] : {std::pair{"text", OutputFormat::kText},
+                                     {"csv", OutputFormat::kCsv}, {"json", OutputFormat::kJson}}) {
+    std::ostringstream out;
+    table.Print(out, format);
+    EXPECT_EQ(out.str(), testing::ReadFile(std::string(PRAMBLE_SOURCE_DIR "/tests/data/table_printer/") +
+                                           name));
+  }
+}
+
+TEST(FileNamesTest, RecognisesWhatTheHostMakes) {
+  using sqlhost::FileType;
+  const std::tuple<std::string, std::optional<FileType>, std::int32_t> cases[] = {
+      {"project.db", FileType::kProjectDatabase, 0}, {"data.db", FileType::kDataDatabase, 0},
+      {".locks", FileType::kLocksFolder, 0},         {".locks/item-12.lock", FileType::kItemLock, 12},
+      {"ddf.12.01.png", FileType::kPlot, 12},        {"qq.7.103.wmf", FileType::kPlot, 7},
+      {"ddf.12.1.png", {}, 0},                       {"ddf.012.01.png", {}, 0},
+      {"ddf.12.01.txt.bak", {}, 0},                  {"gof.12.01.png", {}, 0},
+      {".locks/item-x.lock", {}, 0},                 {"project.db-wal", {}, 0},
+  };
+  for (const auto& [name, type, id] : cases) {
+    SCOPED_TRACE(name);
+    const auto parsed = sqlhost::ParseFileName(name);
+    ASSERT_EQ(parsed.has_value(), type.has_value());
+    if (!parsed) continue;
+    EXPECT_EQ(std::pair(parsed->type, parsed->id), std::pair(*type, id));
+  }
+  EXPECT_EQ(sqlhost::ItemLockFile("/p", 12), "/p/.locks/item-12.lock");
+  EXPECT_EQ(sqlhost::PlotFileName({"ddf", 12, 3, "png"}), "ddf.12.03.png");
+}
+
+TEST(FileNamesTest, StatisticCodesFollowTheLayout) {
+  using sqlhost::StatKind;
+  using sqlhost::StatQuantity;
+  // docs/statistic-codes.md: 1013 the lower limit of the cluster abundance in
+  // region 1, 2025 the degrees of freedom of the cluster density in region 2.
+  EXPECT_EQ(sqlhost::DensityStatCode(StatKind::kClusterAbundance, 1, StatQuantity::kLcl), 1013);
+  EXPECT_EQ(sqlhost::DensityStatCode(StatKind::kClusterDensity, 2, StatQuantity::kDf), 2025);
+  const auto parsed = sqlhost::ParseDensityStatCode(6012);
+  ASSERT_TRUE(parsed.has_value());
+  EXPECT_EQ(std::tuple(parsed->kind, parsed->region, parsed->quantity),
+            std::tuple(StatKind::kSurveyFigures, 1, 2));
+  EXPECT_FALSE(sqlhost::ParseDensityStatCode(40).has_value());
 }
 
 }  // namespace

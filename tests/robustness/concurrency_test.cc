@@ -1,93 +1,71 @@
-// `pramble run` processes at the same time: two items of one project (both
-// R sessions provably alive at once), one item twice (refused, never
-// mixed), and the first runs of two projects, which both install the R
-// package into one library.
+// `pramble run` beside other processes: two items of one project at once
+// (both R sessions provably alive at once), one item twice (refused, never
+// mixed), the first runs of two projects, which both install the R package
+// into one library, and the project database locked by another process (a
+// child of the test that holds SQLite's write lock in an open transaction),
+// before a run and while R runs.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "robustness.h"
+#include "support/child_lock.h"
 
 namespace pramble::robustness {
 namespace {
 
-std::string Tail(const std::string& text) {
-  return text.substr(text.size() > 800 ? text.size() - 800 : 0);
-}
-
-class ConcurrencyTest : public ProjectTest {
- protected:
-  std::string WaitForGo(RSync& sync) {
-    return RProfile(tmp() + "-profile.R", RTellAndWait(sync, "ready", "go"));
-  }
-};
+using ConcurrencyTest = ProjectTest;
 
 TEST_F(ConcurrencyTest, TwoItemsOfOneProjectRunAtOnceEachWithItsOwnRows) {
-  RSync sync(sync_folder());
-  const std::vector<std::string> env = {"TMPDIR=" + tmp(), WaitForGo(sync)};
-  Pramble a({"run", dir(), "2"}, env);
-  Pramble b({"run", dir(), "3"}, env);
+  Pramble a({"run", dir(), "2"}, Env("tell_and_wait.R"));
+  Pramble b({"run", dir(), "3"}, Env("tell_and_wait.R"));
   // Both R sessions are up before either goes on.
+  std::size_t seen = 0;
   const auto gone = [&] { return a.Exited() || b.Exited(); };
-  const std::string first = sync.ReadyLine(gone), second = sync.ReadyLine(gone);
-  sync.Flag("go");
-  Pramble::WaitAll({&a, &b}, nullptr);
-  if (first.rfind("ready ", 0) != 0 || second.rfind("ready ", 0) != 0) {
-    FAIL() << "the two R sessions were not up at once:\n"
-           << "item 2: " << a.outcome().err << Tail(a.outcome().out)
-           << "\nitem 3: " << b.outcome().err << Tail(b.outcome().out);
-  }
+  const std::string first = ReadyLine(sync(), &seen, gone), second = ReadyLine(sync(), &seen, gone);
+  Go(sync());
+  const Outcome &oa = a.Wait(), &ob = b.Wait();
+  ASSERT_TRUE(first.rfind("ready ", 0) == 0 && second.rfind("ready ", 0) == 0)
+      << "the two R sessions were not up at once:\nitem 2: " << oa.err << "\nitem 3: " << ob.err;
   EXPECT_NE(first, second);
 
-  const int reference_status = StatusNumber(reference_.status);
-  for (auto [run, id, other] : {std::tuple{&a, 2, 3}, std::tuple{&b, 3, 2}}) {
+  for (auto [o, id, other] : {std::tuple{&oa, 2, 3}, std::tuple{&ob, 3, 2}}) {
     SCOPED_TRACE("item " + std::to_string(id));
-    EXPECT_EQ(run->outcome().code, 0) << run->outcome().err << run->outcome().out;
+    EXPECT_EQ(o->code, 0) << o->err << o->out;
     const Stored stored = StoredOf(dir(), id);
-    EXPECT_EQ(StatusNumber(stored.status), reference_status) << stored.status;
-    EXPECT_EQ(stored.log, run->outcome().out);
-    const std::string own = "ddf." + std::to_string(id) + "<-ddf(";
-    const std::string others = "ddf." + std::to_string(other) + "<-ddf(";
-    EXPECT_TRUE(Has(stored.log, own)) << stored.log;
-    EXPECT_FALSE(Has(stored.log, others)) << stored.log;
+    EXPECT_EQ(StatusNumber(stored.status), StatusNumber(reference_.status)) << stored.status;
+    EXPECT_EQ(stored.log, o->out);
+    EXPECT_TRUE(Has(stored.log, "ddf." + std::to_string(id) + "<-ddf(")) << stored.log;
+    EXPECT_FALSE(Has(stored.log, "ddf." + std::to_string(other) + "<-ddf(")) << stored.log;
     // The same analysis of the same data: the same results as item 1's.
     EXPECT_EQ(stored.results, reference_.results);
     EXPECT_EQ(stored.stats, reference_.stats);
-    EXPECT_EQ(PlotFilesOf(dir(), id).size(), reference_plots_.size());
+    EXPECT_EQ(FilesIn(dir(), id).size(), reference_plots_.size());
   }
-  EXPECT_EQ(CommandFoldersIn(tmp()), std::vector<std::string>{});
+  EXPECT_EQ(FilesIn(tmp()), std::vector<std::string>{});
 }
 
 TEST_F(ConcurrencyTest, OneItemTwiceAtOnceIsRefused) {
-  RSync sync(sync_folder());
-  const std::vector<std::string> env = {"TMPDIR=" + tmp(), WaitForGo(sync)};
-  Pramble running({"run", dir(), "4"}, env);
-  ASSERT_EQ(sync.ReadyLine([&] { return running.Exited(); }).rfind("ready ", 0), 0u);
-
-  struct Refused {
-    std::vector<std::string> args;
-    std::string command;
-  };
-  for (const Refused& r :
-       {Refused{{"run", dir(), "4"}, "run"}, Refused{{"run", dir(), "4", "--debug"}, "run"},
-        Refused{{"reset", dir(), "4"}, "reset"}}) {
-    SCOPED_TRACE(r.args.back());
-    const Outcome o = RunPramble(r.args, env);
+  Pramble running({"run", dir(), "4"}, Env("tell_and_wait.R"));
+  std::size_t seen = 0;
+  ASSERT_EQ(ReadyLine(sync(), &seen, [&] { return running.Exited(); }).rfind("ready ", 0), 0u)
+      << running.Err();
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"run", dir(), "4"}, {"run", dir(), "4", "--debug"}, {"reset", dir(), "4"}}) {
+    SCOPED_TRACE(args.back());
+    const Outcome o = RunPramble(args, Env());
     EXPECT_EQ(o.code, 75);
-    EXPECT_EQ(o.err, "pramble " + r.command + ": analysis item 4 of project '" + dir() +
+    EXPECT_EQ(o.err, "pramble " + args[0] + ": analysis item 4 of project '" + dir() +
                          "' is already being run or reset by another process (process " +
                          std::to_string(running.pid()) + "); try again when it has finished\n");
     EXPECT_EQ(o.out, "");
   }
   // Another item of the project is not held up.
-  EXPECT_EQ(RunPramble({"run", dir(), "5", "--debug"}, {"TMPDIR=" + tmp()}).code, 0);
+  EXPECT_EQ(RunPramble({"run", dir(), "5", "--debug"}, Env()).code, 0);
 
-  sync.Flag("go");
+  Go(sync());
   const Outcome o = running.Wait();
   EXPECT_EQ(o.code, 0) << o.err << o.out;
-  // One run, its statuses once each. Another test's run that installs into
-  // the shared R library may have made this one wait first, with a line of
-  // its own before the statuses.
+  // One run, its statuses once each (a run that installs into the shared
+  // library may have made this one wait first, with a line of its own).
   std::string statuses;
   std::istringstream lines(o.err);
   for (std::string line; std::getline(lines, line);)
@@ -99,11 +77,9 @@ TEST_F(ConcurrencyTest, OneItemTwiceAtOnceIsRefused) {
   EXPECT_EQ(StatusNumber(stored.status), StatusNumber(reference_.status));
   EXPECT_EQ(stored.log, o.out);
   EXPECT_EQ(stored.stats, reference_.stats);
-
   // Once the run has ended the item is free again.
-  const Outcome again = RunPramble({"reset", dir(), "4"});
-  EXPECT_EQ(again.code, 0) << again.err;
-  for (const std::string& name : CommandFoldersIn(tmp())) fs::remove_all(tmp() + "/" + name);
+  EXPECT_EQ(RunPramble({"reset", dir(), "4"}).code, 0);
+  for (const std::string& name : FilesIn(tmp())) fs::remove_all(tmp() + "/" + name);
 }
 
 // The first run of a project installs the package unconditionally; two such
@@ -112,30 +88,25 @@ TEST_F(ConcurrencyTest, OneItemTwiceAtOnceIsRefused) {
 TEST(ConcurrentInstallTest, FirstRunsOfTwoProjectsInstallOneAfterTheOther) {
   PrepareProcess();
   TempDir temp;
-  const std::string library = temp.path() + "/R-library";
-  const std::string tmp = temp.path() + "/tmp";
+  const std::string library = temp / "R-library", tmp = temp / "tmp", sync = temp / "sync";
+  const std::string one = temp / "one", two = temp / "two";
   fs::create_directories(tmp);
-  const std::string one = temp.path() + "/one", two = temp.path() + "/two";
-  CreateProject(one, Description(1));
-  CreateProject(two, Description(1));
-  RSync sync(temp.path() + "/sync");
-  const std::vector<std::string> env = {
-      "TMPDIR=" + tmp, "PRAMBLE_R_LIBRARY=" + library,
-      RProfile(temp.path() + "/profile.R", RTellAndWait(sync, "ready", "go"))};
-
+  fs::create_directories(sync);
+  for (const std::string& dir : {one, two})
+    sqlhost::CreateProjectFromJson(dir, Description(1, {{"R", {{"ForceLoadLibrary", true}}}}), "");
+  const std::vector<std::string> env = {"TMPDIR=" + tmp, "PRAMBLE_R_LIBRARY=" + library,
+                                        "PRAMBLE_TEST_SYNC=" + sync, Profile("tell_and_wait.R")};
   Pramble a({"run", one, "1"}, env);
-  ASSERT_EQ(sync.ReadyLine([&] { return a.Exited(); }).rfind("ready ", 0), 0u);
+  std::size_t seen = 0;
+  ASSERT_EQ(ReadyLine(sync, &seen, [&] { return a.Exited(); }).rfind("ready ", 0), 0u) << a.Err();
   Pramble b({"run", two, "1"}, env);
-  const std::string waiting =
-      b.WaitForErrLine([](const std::string& l) { return Has(l, "waiting"); });
-  EXPECT_EQ(waiting,
+  EXPECT_EQ(b.WaitForErrLine([](const std::string& l) { return Has(l, "waiting"); }),
             "pramble run: waiting for other runs that use the R library '" + library + "'");
-  sync.Flag("go");
-  Pramble::WaitAll({&a, &b}, nullptr);
+  Go(sync);
 
   for (auto [run, dir] : {std::pair{&a, one}, std::pair{&b, two}}) {
     SCOPED_TRACE(dir);
-    const Outcome& o = run->outcome();
+    const Outcome& o = run->Wait();
     EXPECT_EQ(o.code, 0) << o.err << o.out;
     EXPECT_TRUE(Has(o.out, "\n> install.packages('")) << o.out;
     EXPECT_FALSE(Has(o.out, "failed to lock")) << o.out;
@@ -143,8 +114,60 @@ TEST(ConcurrentInstallTest, FirstRunsOfTwoProjectsInstallOneAfterTheOther) {
     EXPECT_EQ(StatusNumber(RunPramble({"status", dir, "1"}).out), 1);
   }
   EXPECT_TRUE(fs::exists(library + "/quox/DESCRIPTION"));
-  EXPECT_EQ(CommandFoldersIn(tmp), std::vector<std::string>{});
+  EXPECT_EQ(FilesIn(tmp), std::vector<std::string>{});
   ExpectNoProcessLeft();
+}
+
+
+using LockedDatabaseTest = ProjectTest;
+
+TEST_F(LockedDatabaseTest, RunRefusedWhileAnotherProcessWrites) {
+  const Stored before = StoredOf(dir(), 11);
+  ChildLock locker(dir() + "/project.db");
+  ASSERT_TRUE(locker.locked());
+  const Outcome o = RunPramble({"run", dir(), "11"}, Env());
+  locker.Release();
+  // The first write of the run (its run date) waits for the lock, then gives up.
+  EXPECT_EQ(o.code, 70) << o.err << o.out;
+  EXPECT_TRUE(Has(o.err, "pramble run: error (3260): ")) << o.err;
+  EXPECT_TRUE(Has(o.err, "database is locked")) << o.err;
+  EXPECT_TRUE(Has(o.err, "UPDATE analyses SET run_date")) << o.err;
+  EXPECT_FALSE(Has(o.err, "status ")) << o.err;
+  EXPECT_EQ(StoredOf(dir(), 11), before);
+  EXPECT_EQ(FilesIn(tmp()), std::vector<std::string>{});
+}
+
+// The lock is taken while R runs and held until pramble has given up on it:
+// the results cannot be stored. Once the lock has gone, the item is marked
+// as finished with errors instead of staying "Engine running", and what R
+// wrote is kept in the command folder.
+TEST_F(LockedDatabaseTest, LockTakenWhileRRuns) {
+  Pramble run({"run", dir(), "12"}, Env("tell_and_wait.R"));
+  std::size_t seen = 0;
+  ASSERT_EQ(ReadyLine(sync(), &seen, [&] { return run.Exited(); }).rfind("ready ", 0), 0u);
+  ChildLock locker(dir() + "/project.db");
+  ASSERT_TRUE(locker.locked());
+  Go(sync());
+  const std::string error = run.WaitForErrLine(
+      [](const std::string& l) { return l.rfind("pramble run: error (", 0) == 0; });
+  locker.Release();
+  const Outcome o = run.Wait();
+
+  EXPECT_EQ(o.code, 70) << o.err << o.out;
+  EXPECT_EQ(error, "pramble run: error (3260): SQLite error on the database '" + dir() +
+                       "/project.db': database is locked in SQL: UPDATE analyses SET status = ?1 "
+                       "WHERE id = ?2");
+  EXPECT_TRUE(Has(o.err, "status 7 Engine running\n" + error +
+                             "\npramble run: analysis item 12 is marked 3 Finished with errors; "
+                             "the results of this run were not stored\n"))
+      << o.err;
+  const Stored stored = StoredOf(dir(), 12);
+  EXPECT_TRUE(Has(stored.status, "\t3\tFinished with errors\t")) << stored.status;
+  EXPECT_EQ(stored.stats, "");
+  const std::string folder = CommandFolderOf(o.out);
+  ASSERT_FALSE(folder.empty()) << o.out;
+  EXPECT_TRUE(Has(ReadFile(folder + "/res.r"), "\tDensity Estimates and associated quantities\t"));
+  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -1,40 +1,33 @@
-// Test support: the real `pramble` binary as a child process whose standard
-// output and error are read as they come, with extra environment and,
-// optionally, inside a private mount namespace with a tmpfs of its own; and
-// the command folder that a run's log names.
-// REQUIRES: the test program is built with PRAMBLE_CLI (the binary's path).
+// Test support: the real `pramble` binary (PRAMBLE_CLI) as a child process,
+// with extra environment, a folder to run in and, optionally, a tmpfs of its
+// own. Its standard output and error go to anonymous files that the test
+// reads while it runs and when it has ended.
 #pragma once
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#include <chrono>
 #include <filesystem>
 #include <functional>
-#include <optional>
-#include <stdexcept>
 #include <string>
-#include <utility>
+#include <thread>
 #include <vector>
 
 namespace pramble::testing {
 
-// A tmpfs that the child mounts over `target` in a mount namespace of its
-// own before it becomes pramble; R, started by pramble, sees it too, and it
-// goes with the last process of the namespace.
+// A tmpfs mounted over `target` in a mount namespace that pramble and R alone
+// see; a child that cannot have it exits with kNoNamespace.
 struct PrivateTmpfs {
-  std::string target;
-  std::string options;  // e.g. "size=36k"
+  std::string target, options;  // options e.g. "size=36k"
   bool read_only = false;
 };
-
-// The exit code a child gives when the namespace or the mount cannot be had.
 inline constexpr int kNoNamespace = 77;
 
 struct Outcome {
@@ -42,64 +35,38 @@ struct Outcome {
   std::string out, err;
 };
 
-// `pramble ARGS...` as a child process; its standard output and error are
-// read as they come (Wait, WaitAll).
 class Pramble {
  public:
-  // `cwd`: the folder the child runs in ("" for this process's own).
-  // `program`: another pramble binary than the one built here ("" for it).
+  // `env`: "NAME=VALUE" entries that replace or add to this process's.
+  // `program`: another pramble binary than the one built here.
   explicit Pramble(std::vector<std::string> args, std::vector<std::string> env = {},
                    const PrivateTmpfs* tmpfs = nullptr, const std::string& cwd = "",
-                   const std::string& program = "") {
-    // Everything the child needs is made before fork.
-    std::vector<std::string> argv_s = {program.empty() ? std::string(PRAMBLE_CLI) : program};
-    for (auto& a : args) argv_s.push_back(std::move(a));
-    std::vector<std::string> env_s;
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string entry = *e;
-      bool replaced = false;
-      for (const std::string& extra : env)
-        replaced =
-            replaced || entry.compare(0, extra.find('=') + 1, extra, 0, extra.find('=') + 1) == 0;
-      if (!replaced) env_s.push_back(entry);
-    }
-    for (const std::string& extra : env) env_s.push_back(extra);
-    std::vector<char*> argv, envp;
-    for (auto& a : argv_s) argv.push_back(a.data());
+                   const std::string& program = PRAMBLE_CLI) {
+    args.insert(args.begin(), program);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    for (auto& e : env_s) envp.push_back(e.data());
-    envp.push_back(nullptr);
     const std::string uid_map = "0 " + std::to_string(getuid()) + " 1\n";
     const std::string gid_map = "0 " + std::to_string(getgid()) + " 1\n";
-
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
-      throw std::runtime_error("pipe failed");
-    const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    out_ = memfd_create("out", MFD_CLOEXEC);
+    err_ = memfd_create("err", MFD_CLOEXEC);
     pid_ = fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
-      dup2(null_fd, 0);
-      dup2(out[1], 1);
-      dup2(err[1], 2);
-      if (tmpfs != nullptr) MountInChild(*tmpfs, uid_map, gid_map);
+      dup2(open("/dev/null", O_RDONLY), 0);
+      dup2(out_, 1);
+      dup2(err_, 2);
+      for (std::string& e : env) putenv(e.data());
+      if (tmpfs != nullptr) Mount(*tmpfs, uid_map, gid_map);
       if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
-      execve(argv[0], argv.data(), envp.data());
+      execv(argv[0], argv.data());
       _exit(127);
     }
-    close(null_fd);
-    close(out[1]);
-    close(err[1]);
-    out_fd_ = out[0];
-    err_fd_ = err[0];
   }
   ~Pramble() {
-    if (out_fd_ >= 0) close(out_fd_);
-    if (err_fd_ >= 0) close(err_fd_);
-    if (pid_ > 0 && !reaped_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    if (!reaped_) kill(pid_, SIGKILL);
+    Wait();
+    close(out_);
+    close(err_);
   }
   Pramble(const Pramble&) = delete;
   Pramble& operator=(const Pramble&) = delete;
@@ -107,138 +74,69 @@ class Pramble {
   pid_t pid() const { return pid_; }
   // Whether the process has ended (it is not reaped here).
   bool Exited() const {
-    if (reaped_) return true;
     siginfo_t info{};
-    return waitid(P_PID, pid_, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_;
+    return reaped_ ||
+           (waitid(P_PID, pid_, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_);
   }
-  const Outcome& outcome() const { return outcome_; }
+  std::string Err() const { return Contents(err_); }  // so far
 
-  // Reads both streams of every process in `all` until they close, calling
-  // `on_err_line(i, line)` for each line of standard error of process i, and
-  // reaps them.
-  static void WaitAll(const std::vector<Pramble*>& all,
-                      const std::function<void(std::size_t, const std::string&)>& on_err_line) {
-    Pump(all, on_err_line, nullptr);
-    for (Pramble* p : all) p->Reap();
-  }
-
-  Outcome Wait(const std::function<void(const std::string&)>& on_err_line = nullptr) {
-    WaitAll({this}, [&](std::size_t, const std::string& line) {
-      if (on_err_line) on_err_line(line);
-    });
+  // Reaps the process and answers what it wrote and its exit code.
+  const Outcome& Wait() {
+    int status = 0;
+    while (!reaped_ && waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!reaped_) outcome_ = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Contents(out_), Err()};
+    reaped_ = true;
     return outcome_;
   }
 
-  // Reads this process's streams until a line of standard error satisfies
-  // `wanted`, and answers it; "" when the streams closed first.
+  // The first line of standard error that satisfies `wanted`, as soon as it
+  // is written; "" when the process ended without one.
   std::string WaitForErrLine(const std::function<bool(const std::string&)>& wanted) {
-    std::optional<std::string> found;
-    Pump(
-        {this},
-        [&](std::size_t, const std::string& line) {
-          if (!found && wanted(line)) found = line;
-        },
-        [&] { return found.has_value(); });
-    return found.value_or("");
+    for (;;) {
+      const bool ended = Exited();
+      const std::string err = Err();
+      for (std::size_t b = 0, e; (e = err.find('\n', b)) != std::string::npos; b = e + 1)
+        if (wanted(err.substr(b, e - b))) return err.substr(b, e - b);
+      if (ended) return "";
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
 
  private:
-  static void Pump(const std::vector<Pramble*>& all,
-                   const std::function<void(std::size_t, const std::string&)>& on_err_line,
-                   const std::function<bool()>& until) {
-    for (;;) {
-      if (until && until()) return;
-      std::vector<pollfd> fds;
-      std::vector<std::pair<std::size_t, bool>> owner;  // process, is stderr
-      for (std::size_t i = 0; i < all.size(); ++i) {
-        if (all[i]->out_fd_ >= 0) {
-          fds.push_back({all[i]->out_fd_, POLLIN, 0});
-          owner.emplace_back(i, false);
-        }
-        if (all[i]->err_fd_ >= 0) {
-          fds.push_back({all[i]->err_fd_, POLLIN, 0});
-          owner.emplace_back(i, true);
-        }
-      }
-      if (fds.empty()) return;
-      if (poll(fds.data(), fds.size(), -1) < 0) {
-        if (errno == EINTR) continue;
-        throw std::runtime_error("poll failed");
-      }
-      for (std::size_t k = 0; k < fds.size(); ++k) {
-        if (!(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-        auto [i, is_err] = owner[k];
-        Pramble& p = *all[i];
-        char buf[4096];
-        const ssize_t n = read(fds[k].fd, buf, sizeof buf);
-        if (n <= 0) {
-          close(fds[k].fd);
-          (is_err ? p.err_fd_ : p.out_fd_) = -1;
-          continue;
-        }
-        if (!is_err) {
-          p.outcome_.out.append(buf, n);
-          continue;
-        }
-        p.outcome_.err.append(buf, n);
-        p.pending_err_.append(buf, n);
-        for (std::size_t nl; (nl = p.pending_err_.find('\n')) != std::string::npos;) {
-          const std::string line = p.pending_err_.substr(0, nl);
-          p.pending_err_.erase(0, nl + 1);
-          if (on_err_line) on_err_line(i, line);
-        }
-      }
-    }
+  static std::string Contents(int fd) {
+    std::string text;
+    char buf[8192];
+    for (ssize_t n; (n = pread(fd, buf, sizeof buf, static_cast<off_t>(text.size()))) > 0;)
+      text.append(buf, static_cast<std::size_t>(n));
+    return text;
   }
 
   // In the child, before exec: a mount namespace (a user namespace too when
   // not root), private propagation, and the tmpfs.
-  static void MountInChild(const PrivateTmpfs& t, const std::string& uid_map,
-                           const std::string& gid_map) {
-    auto fail = [](const char* what) {
-      const char* reason = strerror(errno);
-      (void)!write(2, what, strlen(what));
-      (void)!write(2, ": ", 2);
-      (void)!write(2, reason, strlen(reason));
-      (void)!write(2, "\n", 1);
-      _exit(kNoNamespace);
+  static void Mount(const PrivateTmpfs& t, const std::string& uid_map, const std::string& gid_map) {
+    auto put = [](const char* file, const std::string& text) {
+      const int fd = open(file, O_WRONLY);
+      return fd >= 0 && write(fd, text.data(), text.size()) >= 0 && close(fd) == 0;
     };
-    if (unshare(CLONE_NEWNS) != 0) {
-      if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) fail("unshare");
-      auto put = [&](const char* file, const std::string& text) {
-        const int fd = open(file, O_WRONLY);
-        if (fd < 0 || write(fd, text.data(), text.size()) < 0) fail(file);
-        close(fd);
-      };
-      put("/proc/self/setgroups", "deny");
-      put("/proc/self/uid_map", uid_map);
-      put("/proc/self/gid_map", gid_map);
-    }
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-      fail("mount --make-rprivate /");
-    if (mount("tmpfs", t.target.c_str(), "tmpfs", t.read_only ? MS_RDONLY : 0, t.options.c_str()) !=
-        0)
-      fail("mount tmpfs");
-  }
-
-  void Reap() {
-    if (reaped_) return;
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    reaped_ = true;
-    outcome_.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const bool ok =
+        (unshare(CLONE_NEWNS) == 0 ||
+         (unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 && put("/proc/self/setgroups", "deny") &&
+          put("/proc/self/uid_map", uid_map) && put("/proc/self/gid_map", gid_map))) &&
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+        mount("tmpfs", t.target.c_str(), "tmpfs", t.read_only ? MS_RDONLY : 0,
+              t.options.c_str()) == 0;
+    if (!ok) _exit(kNoNamespace);
   }
 
   pid_t pid_ = -1;
-  int out_fd_ = -1, err_fd_ = -1;
+  int out_ = -1, err_ = -1;
   bool reaped_ = false;
-  std::string pending_err_;
   Outcome outcome_;
 };
 
 inline Outcome RunPramble(std::vector<std::string> args, std::vector<std::string> env = {},
-                          const std::string& cwd = "", const std::string& program = "") {
+                          const std::string& cwd = "", const std::string& program = PRAMBLE_CLI) {
   return Pramble(std::move(args), std::move(env), nullptr, cwd, program).Wait();
 }
 

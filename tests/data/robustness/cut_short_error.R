@@ -1,0 +1,15 @@
+# The command file's sink(file = RES) calls, counted: at the second one (the
+# goodness-of-fit section) half a section goes into the results file, then R stops with an error.
+if (any(grepl('in\\.r$', commandArgs()))) local({
+  n <- 0
+  assign('sink', function(file = NULL, ...) {
+    if (!is.null(file)) {
+      n <<- n + 1
+      if (n == 2) {
+        cat('\tDetection Fct/GOF\t\nhalf a lin', file = file, append = TRUE)
+        stop('the test ends R here')
+      }
+    }
+    base::sink(file = file, ...)
+  }, envir = globalenv())
+})
