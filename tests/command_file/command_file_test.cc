@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <tuple>
 
 #include "errors/c_mod_global.h"
 #include "pramble/host/services.h"
@@ -108,11 +107,9 @@ class Cases : public CommandFileTest, public ::testing::WithParamInterface<Case>
 
 TEST_P(Cases, WritesTheFileOrRefuses) {
   const Case& c = GetParam();
-  const std::tuple<std::string, std::string, std::string> plot[] = {
-      {"Plot", "Format", c.Get("format", "png")}, {"Plot", "Width", "6"},
-      {"Plot", "Height", "5"}, {"Plot", "PointSize", "12"}, {"Plot", "Quality", "75"},
-      {"Plot", "Lwd", "2"}, {"Plot", "Lty", "1"}, {"Plot", "Pch", "19"}, {"Plot", "Cex", "0.8"}};
-  for (const auto& [section, key, value] : plot) Store(section, key, value);
+  for (const std::string& setting : Words("Width=6 Height=5 PointSize=12 Quality=75 Lwd=2 Lty=1 "
+                                          "Pch=19 Cex=0.8 Format=" + c.Get("format", "png")))
+    Store("Plot", setting.substr(0, setting.find('=')), setting.substr(setting.find('=') + 1));
   for (const std::string& s : c.All("setting")) {
     const auto w = Words(s);
     Store(w[0], w[1], Expand(w[2]));
