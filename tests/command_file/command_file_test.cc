@@ -17,6 +17,9 @@
 #include "support/test_project.h"
 
 namespace pramble::testing {
+
+inline void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 namespace {
 
 constexpr char kSurvey[] =

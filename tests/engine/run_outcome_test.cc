@@ -7,6 +7,9 @@
 #include "engine/engine_fixture.h"
 
 namespace pramble::testing {
+
+inline void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 namespace {
 
 namespace fs = std::filesystem;
