@@ -20,18 +20,13 @@ std::set<std::string> FileNames(const std::string& folder) {
 }
 
 TEST_F(ResetTest, RemovesRowStatisticsAndOnlyThisItemsPlots) {
-  ScriptedRun run;
-  run.status = 1;
-  run.r_log = "ok\n";
-  run.results = "Results\r\n";
-  run.stats = "0001\t1.5\r\n0002\t2.5\r\n";
-  hooks_->UseScriptedRunner(run);
+  UseScript(Script{});
   ASSERT_TRUE(RunToEnd());
   ASSERT_TRUE(Row().has_value());
   ASSERT_EQ(tp_->project()->ItemStats(kItem).size(), 2u);
 
   const std::string dir = tp_->project()->folder();
-  const std::set<std::string> before = FileNames(dir);
+  std::set<std::string> expected = FileNames(dir);
   for (const char* name : {"ddf.12.01.wmf", "qq.12.02.wmf", "DDF.12.03.PNG", "ddf.112.01.wmf",
                            "ddf.12.01.txt", "ddf.212.1.png", "12.1.jpeg"})
     WriteFile(dir + "/" + name, "plot");
@@ -46,36 +41,28 @@ TEST_F(ResetTest, RemovesRowStatisticsAndOnlyThisItemsPlots) {
   EXPECT_FALSE(Item().run_date.has_value());
   EXPECT_FALSE(Row().has_value());
   EXPECT_TRUE(tp_->project()->ItemStats(kItem).empty());
-
-  std::set<std::string> expected = before;
   expected.insert({"ddf.112.01.wmf", "ddf.12.01.txt", "ddf.212.1.png"});
   EXPECT_EQ(FileNames(dir), expected);
   EXPECT_TRUE(fs::exists(dir + "/sub/ddf.12.01.wmf"));
   EXPECT_FALSE(Has(engine_->Log(), "failed"));
 }
 
-TEST_F(ResetTest, BeforeAnyResultsTableExists) {
-  ASSERT_FALSE(tp_->project()->Database().TableExists("AnalysisQuoxResults"));
+TEST_F(ResetTest, BeforeAnyResultsTableUnknownItemAndNoProject) {
   EXPECT_TRUE(engine_->ResetItem(kItem, "ignored"));
   EXPECT_EQ(notify_->statuses, (std::vector<std::int32_t>{0}));
   EXPECT_EQ(notify_->finished, 1);
   EXPECT_EQ(engine_->Log(), "");
-}
 
-TEST_F(ResetTest, UnknownItemAnswersFalseAndStillFinishes) {
   EXPECT_FALSE(engine_->ResetItem(99));
-  EXPECT_TRUE(notify_->statuses.empty());
-  EXPECT_EQ(notify_->finished, 1);
+  EXPECT_EQ(notify_->statuses.size(), 1u);
+  EXPECT_EQ(notify_->finished, 2);
   EXPECT_TRUE(Has(engine_->Log(), "Reset item failed"));
-}
 
-TEST_F(ResetTest, WithoutProjectAnswersFalse) {
-  QuoxNEngineInterface engine;
-  engine.NEngineNotify(notify_);
-  EXPECT_FALSE(engine.ResetItem(kItem));
-  EXPECT_TRUE(notify_->statuses.empty());
-  EXPECT_EQ(notify_->finished, 1);
-  EXPECT_TRUE(Has(engine.Log(), "Reset item failed"));
+  QuoxNEngineInterface bare;
+  bare.NEngineNotify(notify_);
+  EXPECT_FALSE(bare.ResetItem(kItem));
+  EXPECT_EQ(notify_->finished, 3);
+  EXPECT_TRUE(Has(bare.Log(), "Reset item failed"));
 }
 
 // A plot file that cannot be deleted: the reset says so and the item is still
@@ -84,7 +71,7 @@ TEST_F(ResetTest, PlotThatCannotBeDeleted) {
   const std::string dir = tp_->project()->folder();
   WriteFile(dir + "/ddf.12.01.png", "plot");
   WriteFile(dir + "/qq.12.02.png", "plot");
-  hooks_->FailDeleteOf("qq.12.02.png");
+  services_->faults.Break("DeleteFile", "qq.12.02.png");
   EXPECT_TRUE(engine_->ResetItem(kItem));
   EXPECT_TRUE(Has(engine_->Log(), "Encountered an error while trying to reset the results"));
   EXPECT_EQ(notify_->statuses, (std::vector<std::int32_t>{0}));

@@ -10,8 +10,8 @@
 #include "errors/c_mod_error_handling.h"
 #include "errors/c_mod_global.h"
 #include "pramble/host/errors.h"
-#include "pramble/host/log.h"
 #include "pramble/component_error.h"
+#include "support/faults.h"
 
 namespace pramble {
 namespace {
@@ -26,41 +26,21 @@ ComponentError Catch(const std::function<void()>& f) {
   return ComponentError(0, "", "");
 }
 
-struct ResourceCase {
-  std::int32_t number;
-  std::string source;
-  std::string parameter;
-  std::int32_t raised_number;
-  std::string full_source;
-  std::string description;
-};
-
-class ReportErrorResources : public ::testing::TestWithParam<ResourceCase> {};
-
-TEST_P(ReportErrorResources, BuildsNumberSourceAndDescription) {
-  const auto& c = GetParam();
-  ComponentError e = Catch([&] { ReportError(c.number, c.source, c.parameter); });
-  EXPECT_EQ(e.number(), c.raised_number);
-  EXPECT_EQ(e.source(), c.full_source);
-  EXPECT_EQ(e.description(), c.description);
+// The resource text with its placeholder filled in; a number without a
+// resource gets the fallback text, with no placeholder to fill. (The engine's
+// tests check 7950 and 7951.)
+TEST(ReportError, BuildsNumberSourceAndDescription) {
+  ComponentError e = Catch([] { ReportError(7972, "DatabaseInterface.MakeFiles", "x"); });
+  EXPECT_EQ(e.number(), -2147213532);
+  EXPECT_EQ(e.source(), "Pramble.DatabaseInterface.MakeFiles");
+  EXPECT_EQ(e.description(),
+            "Encountered problems trying to retrieve the model definition's definition for this "
+            "analysis.");
+  e = Catch([] { ReportError(1234, "DataFileMaker.MakeFiles", "p"); });
+  EXPECT_EQ(e.number(), -2147220270);
+  EXPECT_EQ(e.source(), "Pramble.DataFileMaker.MakeFiles");
+  EXPECT_EQ(e.description(), "[No description as error number not in resource file.]");
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, ReportErrorResources,
-    ::testing::Values(
-        ResourceCase{7950, "QuoxNEngineInterface.RunItem", "", -2147213554,
-                     "Pramble.QuoxNEngineInterface.RunItem",
-                     "Cannot use method as ProjectDatabase property is not set."},
-        ResourceCase{7951, "QuoxNEngineInterface.GetBrowserItem", "12", -2147213553,
-                     "Pramble.QuoxNEngineInterface.GetBrowserItem", "Cannot find item '12'."},
-        ResourceCase{7972, "DatabaseInterface.MakeFiles", "x", -2147213532,
-                     "Pramble.DatabaseInterface.MakeFiles",
-                     "Encountered problems trying to retrieve the model definition's definition "
-                     "for this analysis."},
-        // A number without a resource gets the fallback text, with no placeholder to fill.
-        ResourceCase{1234, "DataFileMaker.MakeFiles", "p", -2147220270,
-                     "Pramble.DataFileMaker.MakeFiles",
-                     "[No description as error number not in resource file.]"}));
 
 TEST(ReportError, UnexpectedErrorNamesTheCurrentError) {
   ComponentError e = Catch([] {
@@ -116,29 +96,14 @@ TEST(ReportError, ComponentErrorOutsideTheRangeIsWrapped) {
   EXPECT_NE(e.description().find("Internal Error number: -2147221504."), std::string::npos);
 }
 
-TEST(GetResString, KnownAndUnknownIds) {
-  EXPECT_EQ(GetResString(7951), "Cannot find item <ID>.");
-  EXPECT_EQ(GetResString(42), "[No description as error number not in resource file.]");
-}
-
-class RecordingLog : public host::Log {
- public:
-  void Add(const std::string& m, std::int32_t level) override { entries.push_back({m, level}); }
-  std::string Contents() const override { return ""; }
-  void SetTimeStamp(bool) override {}
-  std::int32_t Severity() const override { return 0; }
-  std::vector<std::pair<std::string, std::int32_t>> entries;
-};
-
 TEST(LogErrorSource, AddsTheSourceAtLevelThree) {
-  auto log = std::make_shared<RecordingLog>();
+  auto log = std::make_shared<testing::RecordingLog>();
   gLog = log;
   LogErrorSource("DataFileMaker.MakeObsQuery");
   gLog.reset();
   LogErrorSource("ignored when there is no log");
-  ASSERT_EQ(log->entries.size(), 1u);
-  EXPECT_EQ(log->entries[0].first, "DataFileMaker.MakeObsQuery");
-  EXPECT_EQ(log->entries[0].second, 3);
+  EXPECT_EQ(log->entries, (std::vector<std::pair<std::string, int>>{
+                              {"DataFileMaker.MakeObsQuery", 3}}));
 }
 
 }  // namespace
