@@ -23,12 +23,6 @@ namespace fs = std::filesystem;
 
 const std::string kExample = PRAMBLE_EXAMPLES_DIR "/double-observer/project.json";
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 long long Number(const std::string& text) { return std::stoll(std::regex_replace(text, std::regex(","), "")); }
 
 struct ExpectedItem {

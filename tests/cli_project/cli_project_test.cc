@@ -111,17 +111,11 @@ class ExampleCliTest : public ::testing::Test {
 // standard error and output show (exact when it ends with a line end, else
 // a part; "-" for standard output: nothing).
 TEST_F(ExampleCliTest, CommandLinesExitCodesAndMessages) {
-  std::istringstream rows(ReadFile(kData + "cli/commands.tsv"));
-  std::string row;
-  for (std::getline(rows, row); std::getline(rows, row);) {
-    SCOPED_TRACE(row);
-    std::vector<std::string> cells;
-    for (std::size_t b = 0, e = 0; e != std::string::npos; b = e + 1)
-      cells.push_back(row.substr(b, (e = row.find('\t', b)) - b));
+  for (const auto& cells : ReadTable("cli/commands.tsv")) {
+    SCOPED_TRACE(cells[0]);
     ASSERT_EQ(cells.size(), 4u);
     std::vector<std::string> args;
-    std::istringstream words(cells[0]);
-    for (std::string w; words >> w;) args.push_back(Fill(w));
+    for (const std::string& w : Words(cells[0])) args.push_back(Fill(w));
     const Outcome o = RunPramble(args);
     EXPECT_EQ(o.code, std::stoi(cells[1])) << o.err;
     for (const auto& [seen, wanted] : {std::pair{o.err, Fill(cells[2])}, {o.out, Fill(cells[3])}}) {

@@ -17,22 +17,12 @@ namespace pramble::sqlhost::test {
 namespace {
 
 namespace fs = std::filesystem;
+using pramble::testing::Failure;
 
 std::set<std::string> FilesIn(const std::string& dir) {
   std::set<std::string> names;
   for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
   return names;
-}
-
-// The HostError `body` throws, as "<number>: <description>".
-template <typename F>
-std::string Failure(F&& body) {
-  try {
-    body();
-  } catch (const host::HostError& e) {
-    return std::to_string(e.number()) + ": " + e.description();
-  }
-  return "no error";
 }
 
 // An item whose ID the project does not hold (the retrieval is handed one).
