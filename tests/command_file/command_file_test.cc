@@ -18,8 +18,6 @@
 
 namespace pramble::testing {
 
-inline void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
-
 namespace {
 
 constexpr char kSurvey[] =

@@ -23,8 +23,6 @@
 
 namespace pramble::testing {
 
-inline void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
-
 namespace {
 
 using nlohmann::json;

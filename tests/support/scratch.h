@@ -134,6 +134,7 @@ struct Case {
     return all.empty() ? otherwise : all.back();
   }
 };
+inline void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }  // a case shows as its name
 inline std::vector<Case> ReadCases(const std::string& file) {
   std::vector<Case> cases;
   bool body = false;
