@@ -22,22 +22,9 @@ using pramble::testing::WriteFile;
 
 constexpr auto kPatience = std::chrono::seconds(120);  // a safety net, not a measure
 
-// Processes of the group that are still alive (zombies not counted: they
-// are gone, only not yet reaped by whoever inherited them).
 int LiveProcessesInGroup(pid_t group) {
   int live = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    if (!std::isdigit(entry.path().filename().string()[0])) continue;
-    std::ifstream in(entry.path() / "stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const auto close = stat.rfind(')');
-    char state = 0;
-    long ppid = 0, pgrp = 0;
-    if (close != std::string::npos &&
-        std::sscanf(stat.c_str() + close + 1, " %c %ld %ld", &state, &ppid, &pgrp) == 3 &&
-        pgrp == group && state != 'Z')
-      ++live;
-  }
+  for (const auto& p : pramble::testing::LiveProcesses()) live += p.pgrp == group;
   return live;
 }
 

@@ -184,6 +184,28 @@ std::string Failure(F&& body) {
   return "no error";
 }
 
+// The processes alive now (zombies left out): their id, parent and group.
+struct LiveProcess {
+  long pid, ppid, pgrp;
+};
+inline std::vector<LiveProcess> LiveProcesses() {
+  std::vector<LiveProcess> live;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "stat");
+    const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto close = stat.rfind(')');
+    char state = 0;
+    long ppid = 0, pgrp = 0;
+    if (close != std::string::npos &&
+        std::sscanf(stat.c_str() + close + 1, " %c %ld %ld", &state, &ppid, &pgrp) == 3 &&
+        state != 'Z')
+      live.push_back({std::stol(name), ppid, pgrp});
+  }
+  return live;
+}
+
 // Runs the R script at `script_path` with Rscript and answers what it printed
 // on stdout and stderr.
 inline std::string RunRscript(const std::string& script_path) {
