@@ -89,18 +89,9 @@ class ExampleCliTest : public ::testing::Test {
   }
   // `text` with the placeholders of commands.tsv filled in and "\n" and "\t" unescaped.
   std::string Fill(const std::string& text) const {
-    const std::pair<std::string, std::string> subs[] = {
-        {"\\n", "\n"},           {"\\t", "\t"},           {"EXAMPLE", kExample},
-        {"NEW", work_ / "new"},  {"EMPTY", work_ / "empty"}, {"BADDB", work_ / "bad"},
-        {"DIR", dir_}};
-    std::string out;
-    for (std::size_t i = 0; i < text.size();) {
-      const auto* hit = std::find_if(std::begin(subs), std::end(subs),
-                                     [&](const auto& s) { return text.compare(i, s.first.size(), s.first) == 0; });
-      out += hit == std::end(subs) ? std::string(1, text[i]) : hit->second;
-      i += hit == std::end(subs) ? 1 : hit->first.size();
-    }
-    return out;
+    return pramble::testing::Fill(text, {{"\\n", "\n"}, {"\\t", "\t"}, {"EXAMPLE", kExample},
+                                         {"NEW", work_ / "new"}, {"EMPTY", work_ / "empty"},
+                                         {"BADDB", work_ / "bad"}, {"DIR", dir_}});
   }
 
   TempDir work_;

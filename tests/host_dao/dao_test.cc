@@ -170,9 +170,7 @@ TEST(DaoScriptTest, StepsFromFile) {
   for (auto step : pramble::testing::ReadTable("host_dao/dao_script.tsv")) {
     step.resize(4);
     for (auto& field : step)
-      for (const std::string mark : {"<db>", "<dir>"})
-        for (auto at = field.find(mark); at != std::string::npos; at = field.find(mark))
-          field.replace(at, mark.size(), mark == "<db>" ? path : folder.path());
+      field = pramble::testing::Fill(field, {{"<db>", path}, {"<dir>", folder.path()}});
     SCOPED_TRACE(Join(step, " | "));
     const std::string got = script.Run(step);
     if (step[3].rfind("error ", 0) != 0) {

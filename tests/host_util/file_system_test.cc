@@ -74,12 +74,10 @@ TEST(FileSystemTest, TempFoldersAreNewUnpredictableAndPrivate) {
 // `text` of tests/data/host_util/file_system.tsv as meant: "<area>" and
 // "<other>" the test's folders, "\t", "\r", "\n" and "\0" those characters,
 // "<N x TEXT>" N times TEXT.
-std::string Decode(std::string text, const TempDir& area, const TempDir& other) {
-  for (const auto& [mark, value] : {std::pair<std::string, std::string>{"<area>", area.path()},
-                                    {"<other>", other.path()}, {"\\t", "\t"}, {"\\r", "\r"},
-                                    {"\\n", "\n"}, {"\\0", std::string(1, '\0')}})
-    for (auto at = text.find(mark); at != std::string::npos; at = text.find(mark, at + value.size()))
-      text.replace(at, mark.size(), value);
+std::string Decode(const std::string& raw, const TempDir& area, const TempDir& other) {
+  std::string text = pramble::testing::Fill(raw, {{"<area>", area.path()}, {"<other>", other.path()},
+                                                  {"\\t", "\t"}, {"\\r", "\r"}, {"\\n", "\n"},
+                                                  {"\\0", std::string(1, '\0')}});
   std::smatch m;
   while (std::regex_search(text, m, std::regex("<([0-9]+) x ([^>]*)>"))) {
     std::string repeated;

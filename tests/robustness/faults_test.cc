@@ -41,8 +41,7 @@ TEST_P(RunFaultTest, EndsWithErrorsAndSaysWhy) {
                                   "status 3 Finished with errors\n"))
       << o.err;
   std::vector<std::string> log(c.begin() + 6, c.end());
-  for (std::string& part : log)
-    if (const auto at = part.find("{tmp}"); at != std::string::npos) part.replace(at, 5, tmp());
+  for (std::string& part : log) part = Fill(part, {{"{tmp}", tmp()}});
   ExpectInOrder(o.out, log);
   EXPECT_FALSE(Has(o.out, "terminated unexpectedly")) << o.out;
 

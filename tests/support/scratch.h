@@ -169,6 +169,20 @@ inline std::vector<std::vector<std::string>> ReadTable(const std::string& file) 
   return rows;
 }
 
+// `text` with each `mark` replaced by its value, in one pass from left to
+// right (where two marks start at one place, the first listed wins).
+inline std::string Fill(const std::string& text,
+                        const std::vector<std::pair<std::string, std::string>>& marks) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    auto hit = marks.begin();
+    while (hit != marks.end() && text.compare(i, hit->first.size(), hit->first) != 0) ++hit;
+    out += hit == marks.end() ? std::string(1, text[i]) : hit->second;
+    i += hit == marks.end() ? 1 : hit->first.size();
+  }
+  return out;
+}
+
 inline bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
