@@ -111,30 +111,20 @@ TEST(RProcessTest, EngineStatusOfEachWayRCanEnd) {
 
 TEST(RProcessTest, StartFailuresDeliverSixThroughTheLoop) {
   TempDir area;
-  const std::string garbage = Engine(area, "not a program", "this is no program\n");
+  Engine(area, "not a program", "this is no program\n");
   const std::string good = area / "good";
   std::filesystem::create_directory(good);
-  const std::string cases[][4] = {
-      {"/nonexistent/R", good, good + "/log.r",
-       "cannot run '/nonexistent/R': No such file or directory"},
-      {"no-such-program-xyz", good, good + "/log.r",
-       "cannot find 'no-such-program-xyz' on the PATH"},
-      {garbage, good, good + "/log.r", "cannot run '" + garbage + "': Exec format error"},
-      {"/usr/bin/R", area / "missing", good + "/log.r",
-       "cannot change to the folder '" + (area / "missing") + "': No such file or directory"},
-      {"/usr/bin/R", good, area / "missing/log.r",
-       "cannot open the log file '" + (area / "missing/log.r") + "': No such file or directory"},
-  };
   EventLoop loop;
-  for (const auto& [engine, folder, log_file, message] : cases) {
-    SCOPED_TRACE(message);
+  for (auto c : pramble::testing::ReadTable("host_runner/start_failures.tsv")) {
+    for (auto& part : c) part = pramble::testing::Fill(part, {{"<area>", area.path()}});
+    SCOPED_TRACE(c[3]);
     TrackedRun run(loop, good);
-    run.runner->Run(engine, folder, good + "/in.r", log_file);
+    run.runner->Run(c[0], c[1], good + "/in.r", c[2]);
     EXPECT_TRUE(run.statuses.empty()) << "delivered inside Run";
     EXPECT_TRUE(loop.RunUntil([&] { return !run.statuses.empty(); }, kPatience));
     loop.RunOnce(milliseconds(0));
     EXPECT_EQ(run.statuses, std::vector<std::int32_t>{6});
-    EXPECT_EQ(run.error_message, "R could not be started: " + message);
+    EXPECT_EQ(run.error_message, "R could not be started: " + c[3]);
     EXPECT_EQ(run.runner->ProcessGroup(), -1);
   }
 }
