@@ -3,6 +3,8 @@
 // connection, opening files, another process's lock).
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <optional>
 #include <sstream>
@@ -185,6 +187,17 @@ TEST(DaoScriptTest, StepsFromFile) {
       EXPECT_TRUE(pramble::testing::Has(got, rest.substr(0, at))) << got;
     }
   }
+}
+
+TEST(DaoTest, AReadOnlyFileIsRefusedForWriting) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  TempDir folder;
+  SqliteDatabase::Open(folder / "ro.sqlite", OpenMode::kCreate);
+  ::chmod((folder / "ro.sqlite").c_str(), 0444);
+  const std::string error = pramble::testing::Failure(
+      [&] { SqliteDatabase::Open(folder / "ro.sqlite", OpenMode::kReadWrite); });
+  EXPECT_EQ(error.substr(0, 6), "3051: ");
+  EXPECT_TRUE(Has(error, "for writing: the file is read-only.")) << error;
 }
 
 }  // namespace
