@@ -23,12 +23,6 @@ namespace fs = std::filesystem;
 
 const std::string kExample = PRAMBLE_EXAMPLES_DIR "/double-observer/project.json";
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 long long Number(const std::string& text) { return std::stoll(std::regex_replace(text, std::regex(","), "")); }
 
 struct ExpectedItem {
@@ -140,27 +134,10 @@ TEST(Demo, RunsEveryAnalysisAndSetsEstimatesBesideTheTruth) {
   EXPECT_EQ(RunPramble({"status", temp / "again"}).out.substr(0, 2), "1\t");
 }
 
-// Folders the demo will not replace: the message names the folder and why,
-// the exit code is 73, and nothing in the folder changes.
-struct Refusal {
-  const char* name;
-  const char* make;   // what is at DIR: a file, other files, a project, a link to a project
-  const char* named;  // the folder named ("" for DIR)
-  const char* cwd;    // the folder to run in, under DIR ("-" for the test's own)
-  const char* why;    // "%s" stands for the folder named
-};
-const Refusal kRefusals[] = {
-    {"File", "file", "", "-", "it is not a folder"},
-    {"FolderOfOtherFiles", "other", "", "-",
-     "it is neither empty nor a project made by pramble demo ('%s' is not a pramble project: it "
-     "has no project.db (make a project with 'pramble create'))"},
-    {"ProjectMadeByCreate", "project", "", "-", "it is a project that pramble demo did not make"},
-    {"SymbolicLink", "link", "", "-", "it is a symbolic link"},
-    {"CurrentFolder", "project", ".", "", "it holds the current folder"},
-    {"ParentOfTheCurrentFolder", "project", "..", "/demo-survey", "it holds the current folder"},
-};
-
-class DemoRefusal : public ::testing::TestWithParam<Refusal> {};
+// Folders the demo will not replace (tests/data/demo/refusals.tsv): the
+// message names the folder and why, the exit code is 73, and nothing in the
+// folder changes.
+class DemoRefusal : public ::testing::TestWithParam<std::vector<std::string>> {};
 
 std::map<std::string, std::string> Snapshot(const std::string& dir) {
   if (!fs::is_directory(dir)) return {{dir, ReadFile(dir)}};
@@ -171,20 +148,23 @@ std::map<std::string, std::string> Snapshot(const std::string& dir) {
 }
 
 TEST_P(DemoRefusal, LeavesTheFolderAlone) {
-  const Refusal& c = GetParam();
+  // name, what is at DIR (a file, other files, a project, a link to a project), the
+  // folder named ("" for DIR), the folder to run in under DIR ("-": the test's own),
+  // why ("%s" for the folder named)
+  const std::vector<std::string>& c = GetParam();
   TempDir temp;
-  const std::string dir = temp / "demo", make = c.make;
+  const std::string dir = temp / "demo", make = c[1];
   if (make == "file") WriteFile(dir, "a file");
   if (make == "other") fs::create_directory(dir), WriteFile(dir + "/notes.txt", "mine");
   if (make == "project") sqlhost::CreateProject(dir, kExample);
   if (make == "link") sqlhost::CreateProject(temp / "target", kExample);
   if (make == "link") fs::create_directory_symlink(temp / "target", dir);
-  const std::string cwd = c.cwd == std::string("-") ? "" : dir + c.cwd;
+  const std::string cwd = c[3] == "-" ? "" : dir + c[3];
   if (!cwd.empty()) fs::create_directories(cwd);
-  const std::string named = *c.named ? c.named : dir;
+  const std::string named = c[2].empty() ? dir : c[2];
   const auto before = Snapshot(dir);
   const Outcome r = RunPramble({"demo", named}, {}, cwd);
-  std::string why = c.why;
+  std::string why = c[4];
   if (const auto at = why.find("%s"); at != std::string::npos) why.replace(at, 2, named);
   EXPECT_EQ(r.code, 73);
   EXPECT_EQ(r.err, "pramble demo: will not replace '" + named + "': " + why +
@@ -193,8 +173,8 @@ TEST_P(DemoRefusal, LeavesTheFolderAlone) {
   EXPECT_EQ(Snapshot(dir), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Folders, DemoRefusal, ::testing::ValuesIn(kRefusals),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Folders, DemoRefusal, ::testing::ValuesIn(ReadTable("demo/refusals.tsv")),
+                         [](const auto& info) { return info.param[0]; });
 
 }  // namespace
 }  // namespace pramble::testing

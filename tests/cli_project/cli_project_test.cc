@@ -89,18 +89,9 @@ class ExampleCliTest : public ::testing::Test {
   }
   // `text` with the placeholders of commands.tsv filled in and "\n" and "\t" unescaped.
   std::string Fill(const std::string& text) const {
-    const std::pair<std::string, std::string> subs[] = {
-        {"\\n", "\n"},           {"\\t", "\t"},           {"EXAMPLE", kExample},
-        {"NEW", work_ / "new"},  {"EMPTY", work_ / "empty"}, {"BADDB", work_ / "bad"},
-        {"DIR", dir_}};
-    std::string out;
-    for (std::size_t i = 0; i < text.size();) {
-      const auto* hit = std::find_if(std::begin(subs), std::end(subs),
-                                     [&](const auto& s) { return text.compare(i, s.first.size(), s.first) == 0; });
-      out += hit == std::end(subs) ? std::string(1, text[i]) : hit->second;
-      i += hit == std::end(subs) ? 1 : hit->first.size();
-    }
-    return out;
+    return pramble::testing::Fill(text, {{"\\n", "\n"}, {"\\t", "\t"}, {"EXAMPLE", kExample},
+                                         {"NEW", work_ / "new"}, {"EMPTY", work_ / "empty"},
+                                         {"BADDB", work_ / "bad"}, {"DIR", dir_}});
   }
 
   TempDir work_;
@@ -111,17 +102,11 @@ class ExampleCliTest : public ::testing::Test {
 // standard error and output show (exact when it ends with a line end, else
 // a part; "-" for standard output: nothing).
 TEST_F(ExampleCliTest, CommandLinesExitCodesAndMessages) {
-  std::istringstream rows(ReadFile(kData + "cli/commands.tsv"));
-  std::string row;
-  for (std::getline(rows, row); std::getline(rows, row);) {
-    SCOPED_TRACE(row);
-    std::vector<std::string> cells;
-    for (std::size_t b = 0, e = 0; e != std::string::npos; b = e + 1)
-      cells.push_back(row.substr(b, (e = row.find('\t', b)) - b));
+  for (const auto& cells : ReadTable("cli/commands.tsv")) {
+    SCOPED_TRACE(cells[0]);
     ASSERT_EQ(cells.size(), 4u);
     std::vector<std::string> args;
-    std::istringstream words(cells[0]);
-    for (std::string w; words >> w;) args.push_back(Fill(w));
+    for (const std::string& w : Words(cells[0])) args.push_back(Fill(w));
     const Outcome o = RunPramble(args);
     EXPECT_EQ(o.code, std::stoi(cells[1])) << o.err;
     for (const auto& [seen, wanted] : {std::pair{o.err, Fill(cells[2])}, {o.out, Fill(cells[3])}}) {

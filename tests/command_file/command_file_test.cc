@@ -18,8 +18,6 @@
 
 namespace pramble::testing {
 
-inline void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
-
 namespace {
 
 constexpr char kSurvey[] =
@@ -76,7 +74,7 @@ class CommandFileTest : public ::testing::Test {
     engine.GetPlotSettings(plot, p, *log);
     std::string units;
     engine.GetConvertUnits(units, "Meter", "Kilometer", "Square kilometer", p, *log);
-    const std::pair<std::string, std::string> values[] = {
+    return Fill(Crlf(templ), {
         {"{ID}", std::to_string(id)},
         {"{PKG}", engine.GetEngineLibrary("Quox", p, *log, false)},
         {"{PKGPATH}", engine.GetEngineLibrary("Quox", p, *log, true)},
@@ -91,13 +89,7 @@ class CommandFileTest : public ::testing::Test {
         {"{PW}", plot.width}, {"{PH}", plot.height}, {"{PS}", plot.point_size},
         {"{LWD}", plot.lwd}, {"{LTY}", plot.lty}, {"{PCH}", plot.pch}, {"{CEX}", plot.cex},
         {"{CU}", units},
-    };
-    std::string text = Crlf(templ);
-    for (const auto& [placeholder, value] : values)
-      for (std::size_t at = text.find(placeholder); at != std::string::npos;
-           at = text.find(placeholder, at + value.size()))
-        text.replace(at, placeholder.size(), value);
-    return text;
+    });
   }
 
   std::unique_ptr<TestProject> project_;

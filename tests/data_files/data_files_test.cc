@@ -23,8 +23,6 @@
 
 namespace pramble::testing {
 
-inline void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
-
 namespace {
 
 using nlohmann::json;
@@ -239,15 +237,11 @@ TEST(EndToEndTest, RReadsTheExampleFilesAndExactNumbers) {
   ASSERT_TRUE(numbers_run.ok);
 
   std::string script = ReadFile(DataPath("data_files/read_back.R"));
-  const std::pair<std::string, std::string> values[] = {
-      {"{DDF}", run.paths.at("ddf")}, {"{REGION}", run.paths.at("region")},
-      {"{SAMPLE}", run.paths.at("sample")}, {"{OBS}", run.paths.at("obs")},
-      {"{NUMBERS}", numbers_run.paths.at("ddf")}, {"{HEX}", hex},
-      {"{EXAMPLES}", PRAMBLE_EXAMPLES_DIR "/double-observer"}};
-  for (const auto& [placeholder, value] : values)
-    for (std::size_t at; (at = script.find(placeholder)) != std::string::npos;)
-      script.replace(at, placeholder.size(),
-                     placeholder == "{HEX}" ? value : sqlhost::RQuotablePath(value));
+  const auto r = [](const std::string& path) { return sqlhost::RQuotablePath(path); };
+  script = Fill(script, {{"{DDF}", r(run.paths.at("ddf"))}, {"{REGION}", r(run.paths.at("region"))},
+                         {"{SAMPLE}", r(run.paths.at("sample"))}, {"{OBS}", r(run.paths.at("obs"))},
+                         {"{NUMBERS}", r(numbers_run.paths.at("ddf"))}, {"{HEX}", hex},
+                         {"{EXAMPLES}", r(PRAMBLE_EXAMPLES_DIR "/double-observer")}});
   WriteFile(dir / "check.R", script);
   EXPECT_EQ(RunRscript(dir / "check.R"), "all read back\n");
 }

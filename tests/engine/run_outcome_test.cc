@@ -8,8 +8,6 @@
 
 namespace pramble::testing {
 
-inline void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
-
 namespace {
 
 namespace fs = std::filesystem;

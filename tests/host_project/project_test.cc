@@ -17,22 +17,12 @@ namespace pramble::sqlhost::test {
 namespace {
 
 namespace fs = std::filesystem;
+using pramble::testing::Failure;
 
 std::set<std::string> FilesIn(const std::string& dir) {
   std::set<std::string> names;
   for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
   return names;
-}
-
-// The HostError `body` throws, as "<number>: <description>".
-template <typename F>
-std::string Failure(F&& body) {
-  try {
-    body();
-  } catch (const host::HostError& e) {
-    return std::to_string(e.number()) + ": " + e.description();
-  }
-  return "no error";
 }
 
 // An item whose ID the project does not hold (the retrieval is handed one).
@@ -190,21 +180,14 @@ TEST_F(ProjectTest, OpenRefusesFoldersThatAreNoProjects) {
   sqlite3_close(db);
   sqlite3_open((base + "/other/data.db").c_str(), &db);
   sqlite3_close(db);
-  using Kind = ProjectError::Kind;
-  const std::tuple<std::string, Kind, std::string> cases[] = {
-      {"/none", Kind::kMissing, "project folder '" + base + "/none' does not exist"},
-      {"/file", Kind::kUnreadable, "'" + base + "/file' is not a project folder (it is not a folder)"},
-      {"/empty", Kind::kUnreadable, "'" + base + "/empty' is not a pramble project: it has no project.db"},
-      {"/garbage", Kind::kUnreadable, "cannot open the project database '" + base +
-                                          "/garbage/project.db': "},
-      {"/other", Kind::kUnreadable, "cannot read the project database '" + base +
-                                        "/other/project.db': "}};
-  for (const auto& [folder, kind, message] : cases) {
+  for (const auto& c : pramble::testing::ReadTable("host_project/open_refusals.tsv")) {
+    const std::string folder = c[0], message = pramble::testing::Fill(c[2], {{"<base>", base}});
     try {
       Project::Open(base + folder);
       ADD_FAILURE() << folder << " opened";
     } catch (const ProjectError& e) {
-      EXPECT_EQ(e.kind(), kind) << folder;
+      EXPECT_EQ(e.kind(), c[1] == "missing" ? ProjectError::Kind::kMissing
+                                            : ProjectError::Kind::kUnreadable) << folder;
       EXPECT_EQ(std::string(e.what()).substr(0, message.size()), message) << e.what();
       if (folder == "/garbage") EXPECT_TRUE(pramble::testing::Has(e.what(), "not a database"));
     }

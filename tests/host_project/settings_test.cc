@@ -65,8 +65,7 @@ TEST_F(SettingsTest, AnOverrideStaysWithItsObject) {
 TEST_F(SettingsTest, ConvertUnits) {
   for (auto c : pramble::testing::ReadTable("host_project/convert_units.tsv")) {
     c.resize(4);
-    for (auto at = c[3].find("\\n"); at != std::string::npos; at = c[3].find("\\n"))
-      c[3].replace(at, 2, "\n");
+    c[3] = pramble::testing::Fill(c[3], {{"\\n", "\n"}});
     TextLog log;
     std::string factor = "unset";
     const bool ok = engine_.GetConvertUnits(factor, c[0], c[1], c[2], project(), log);
@@ -84,19 +83,12 @@ TEST_F(SettingsTest, ReadByTheEngineUtilitiesAndTheRunner) {
   EventLoop loop;
   PosixRProcess runner(loop);
   host::PlotSettings plot;
-  auto fill = [&](std::string text) {
-    const std::pair<std::string, std::string> places[] = {{"<area>", temp_.path()},
-                                                          {"<archive>", PRAMBLE_QUOX_ARCHIVE},
-                                                          {"<support>", PRAMBLE_QUOX_SUPPORT_FILE},
-                                                          {"\\n", "\n"}};
-    for (const auto& [from, to] : places)
-      for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-  };
   for (auto step : pramble::testing::ReadTable("host_project/settings_script.tsv")) {
     step.resize(4);
-    for (auto& part : step) part = fill(part);
+    for (auto& part : step)
+      part = pramble::testing::Fill(part, {{"<area>", temp_.path()},
+                                           {"<archive>", PRAMBLE_QUOX_ARCHIVE},
+                                           {"<support>", PRAMBLE_QUOX_SUPPORT_FILE}, {"\\n", "\n"}});
     const std::string &op = step[0], &a = step[1], &b = step[2];
     SCOPED_TRACE(op + " " + a + " " + b);
     std::string got;

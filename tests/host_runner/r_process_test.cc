@@ -22,22 +22,9 @@ using pramble::testing::WriteFile;
 
 constexpr auto kPatience = std::chrono::seconds(120);  // a safety net, not a measure
 
-// Processes of the group that are still alive (zombies not counted: they
-// are gone, only not yet reaped by whoever inherited them).
 int LiveProcessesInGroup(pid_t group) {
   int live = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    if (!std::isdigit(entry.path().filename().string()[0])) continue;
-    std::ifstream in(entry.path() / "stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const auto close = stat.rfind(')');
-    char state = 0;
-    long ppid = 0, pgrp = 0;
-    if (close != std::string::npos &&
-        std::sscanf(stat.c_str() + close + 1, " %c %ld %ld", &state, &ppid, &pgrp) == 3 &&
-        pgrp == group && state != 'Z')
-      ++live;
-  }
+  for (const auto& p : pramble::testing::LiveProcesses()) live += p.pgrp == group;
   return live;
 }
 
@@ -87,24 +74,9 @@ std::string Engine(const TempDir& area, const std::string& name, const std::stri
 }
 
 TEST(RProcessTest, EngineStatusOfEachWayRCanEnd) {
-  struct Case {
-    std::string name, script;
-    std::int32_t status;
-    std::string error_message, log_holds;
-  };
-  const Case cases[] = {
-      // R runs in the folder, with its own library first, in English, with
-      // nothing on stdin, and appends stdout and stderr to the log.
-      {"succeeds",
-       "writeLines(c(getwd(), .libPaths()[1], Sys.getenv('LANGUAGE'), "
-       "length(readLines(file('stdin')))), 'facts.txt')\nmessage('to stderr')\n",
-       1, "", "before\n"},
-      {"warns", "x <- as.integer('a')\ncat('done\\n')\n", 2, "", "Warning message"},
-      {"stops", "stop('bad input')\ncat('never\\n')\n", 3, "", "Error: bad input"},
-      {"quits", "quit(status=4)\n", 4, "R ended with exit status 4.", ""},
-      {"crashes", "tools::pskill(Sys.getpid(), tools::SIGKILL)\nSys.sleep(60)\n", 5,
-       "R was ended by signal 9 (Killed).", ""},
-  };
+  // R runs in the folder, with its own library first, in English, with
+  // nothing on stdin, and appends stdout and stderr to the log.
+  const auto cases = pramble::testing::ReadCases("host_runner/r_endings.txt");
   TempDir area;
   const std::string library = area / "my lib/R";
   pramble::testing::ScopedEnv own_library("PRAMBLE_R_LIBRARY", library);
@@ -113,7 +85,7 @@ TEST(RProcessTest, EngineStatusOfEachWayRCanEnd) {
   for (const auto& c : cases) {  // all at once: R's start-up is the slow part
     runs.push_back(std::make_unique<TrackedRun>(loop, area / ("run " + c.name)));
     WriteFile(runs.back()->folder + "/log.r", "before\n");
-    runs.back()->Start(c.script);
+    runs.back()->Start(c.Get("script"));
   }
   ASSERT_TRUE(loop.RunUntil(
       [&] {
@@ -126,44 +98,33 @@ TEST(RProcessTest, EngineStatusOfEachWayRCanEnd) {
   for (std::size_t i = 0; i < runs.size(); ++i) {
     SCOPED_TRACE(cases[i].name);
     const std::string log = ReadFile(runs[i]->folder + "/log.r");
-    EXPECT_EQ(runs[i]->statuses, std::vector<std::int32_t>{cases[i].status});
-    EXPECT_EQ(runs[i]->error_message, cases[i].error_message);
+    EXPECT_EQ(runs[i]->statuses, std::vector<std::int32_t>{std::stoi(cases[i].Get("status"))});
+    EXPECT_EQ(runs[i]->error_message, cases[i].Get("message"));
     EXPECT_EQ(log.rfind("before\n", 0), 0u) << log;
-    EXPECT_TRUE(pramble::testing::Has(log, cases[i].log_holds)) << log;
+    EXPECT_TRUE(pramble::testing::Has(log, cases[i].Get("log"))) << log;
     EXPECT_EQ(runs[i]->runner->CommandLine(),
               "/usr/bin/R --no-save --no-restore -f '" + runs[i]->folder + "/in.r'");
   }
   EXPECT_EQ(ReadFile(runs[0]->folder + "/facts.txt"),
             runs[0]->folder + "\n" + library + "\nen\n0\n");
-  EXPECT_TRUE(pramble::testing::Has(ReadFile(runs[0]->folder + "/log.r"), "to stderr"));
 }
 
 TEST(RProcessTest, StartFailuresDeliverSixThroughTheLoop) {
   TempDir area;
-  const std::string garbage = Engine(area, "not a program", "this is no program\n");
+  Engine(area, "not a program", "this is no program\n");
   const std::string good = area / "good";
   std::filesystem::create_directory(good);
-  const std::string cases[][4] = {
-      {"/nonexistent/R", good, good + "/log.r",
-       "cannot run '/nonexistent/R': No such file or directory"},
-      {"no-such-program-xyz", good, good + "/log.r",
-       "cannot find 'no-such-program-xyz' on the PATH"},
-      {garbage, good, good + "/log.r", "cannot run '" + garbage + "': Exec format error"},
-      {"/usr/bin/R", area / "missing", good + "/log.r",
-       "cannot change to the folder '" + (area / "missing") + "': No such file or directory"},
-      {"/usr/bin/R", good, area / "missing/log.r",
-       "cannot open the log file '" + (area / "missing/log.r") + "': No such file or directory"},
-  };
   EventLoop loop;
-  for (const auto& [engine, folder, log_file, message] : cases) {
-    SCOPED_TRACE(message);
+  for (auto c : pramble::testing::ReadTable("host_runner/start_failures.tsv")) {
+    for (auto& part : c) part = pramble::testing::Fill(part, {{"<area>", area.path()}});
+    SCOPED_TRACE(c[3]);
     TrackedRun run(loop, good);
-    run.runner->Run(engine, folder, good + "/in.r", log_file);
+    run.runner->Run(c[0], c[1], good + "/in.r", c[2]);
     EXPECT_TRUE(run.statuses.empty()) << "delivered inside Run";
     EXPECT_TRUE(loop.RunUntil([&] { return !run.statuses.empty(); }, kPatience));
     loop.RunOnce(milliseconds(0));
     EXPECT_EQ(run.statuses, std::vector<std::int32_t>{6});
-    EXPECT_EQ(run.error_message, "R could not be started: " + message);
+    EXPECT_EQ(run.error_message, "R could not be started: " + c[3]);
     EXPECT_EQ(run.runner->ProcessGroup(), -1);
   }
 }

@@ -17,6 +17,7 @@ namespace pramble::sqlhost {
 namespace {
 
 namespace fs = std::filesystem;
+using pramble::testing::Failure;
 using pramble::testing::ReadFile;
 using pramble::testing::ScopedEnv;
 using pramble::testing::TempDir;
@@ -41,17 +42,6 @@ int WherePermissionsHold(const TempDir& folder, const std::function<int()>& chec
   return WEXITSTATUS(status);
 }
 
-// The description of the HostError that `body` throws, after "<number>: ".
-template <typename F>
-std::string Failure(F&& body) {
-  try {
-    body();
-  } catch (const host::HostError& e) {
-    return std::to_string(e.number()) + ": " + e.description();
-  }
-  return "no error";
-}
-
 TEST(FileSystemTest, TempFoldersAreNewUnpredictableAndPrivate) {
   TempDir area;
   PosixFileSystem files;
@@ -69,8 +59,6 @@ TEST(FileSystemTest, TempFoldersAreNewUnpredictableAndPrivate) {
     EXPECT_FALSE(files.CreateFolder(first)) << "an existing folder is not new";
   }
   WriteFile(area / "file", "");
-  for (const std::string& bad : {area / "no/such/parent", area / "file/sub", std::string()})
-    EXPECT_FALSE(files.CreateFolder(bad)) << bad;
   for (const std::string& missing : {area / "missing", area / "file"}) {
     ScopedEnv tmpdir("TMPDIR", missing);
     EXPECT_EQ(files.GetTempFolderName(), "") << missing;
@@ -83,157 +71,90 @@ TEST(FileSystemTest, TempFoldersAreNewUnpredictableAndPrivate) {
             0);
 }
 
-TEST(FileSystemTest, DisplayPath) {
-  PosixFileSystem files;
-  EXPECT_EQ(files.GetDisplayPath("/tmp/pramble-1", ""), "/tmp/pramble-1");
-  EXPECT_EQ(files.GetDisplayPath("/p/x/in.r", "/p/"), "x/in.r");
-  EXPECT_EQ(files.GetDisplayPath("/p", "/p"), ".");
-  EXPECT_EQ(files.GetDisplayPath("/px/in.r", "/p"), "/px/in.r");
-  EXPECT_EQ(files.PathSeparator(), "/");
+// `text` of tests/data/host_util/file_system.tsv as meant: "<area>" and
+// "<other>" the test's folders, "\t", "\r", "\n" and "\0" those characters,
+// "<N x TEXT>" N times TEXT.
+std::string Decode(const std::string& raw, const TempDir& area, const TempDir& other) {
+  std::string text = pramble::testing::Fill(raw, {{"<area>", area.path()}, {"<other>", other.path()},
+                                                  {"\\t", "\t"}, {"\\r", "\r"}, {"\\n", "\n"},
+                                                  {"\\0", std::string(1, '\0')}});
+  std::smatch m;
+  while (std::regex_search(text, m, std::regex("<([0-9]+) x ([^>]*)>"))) {
+    std::string repeated;
+    for (int i = std::stoi(m[1]); i > 0; --i) repeated += m[2];
+    text.replace(m.position(0), m.length(0), repeated);
+  }
+  return text;
 }
 
-TEST(FileSystemTest, WholeFilesKeepEveryByteAndFailuresAnswerFalse) {
+// Each step of tests/data/host_util/file_system.tsv (op, path, text,
+// expected) on the real file system: what the step gave, a HostError as
+// "<number>: <description>", or "no error" for calls that answer nothing.
+TEST(FileSystemTest, StepsFromFile) {
+  TempDir area, other;
+  PosixFileSystem files;
+  std::unique_ptr<host::WritableFile> writable;
+  auto step = [&](const std::string& op, const std::string& path, const std::string& text) {
+    auto yes = [](bool b) { return std::string(b ? "true" : "false"); };
+    if (op == "put") WriteFile(path, text);
+    else if (op == "mkdirs") fs::create_directories(path);
+    else if (op == "link") fs::create_symlink(path, text);
+    else if (op == "get") return ReadFile(path);
+    else if (op == "exists") return std::string(fs::exists(path) ? "yes" : "no");
+    else if (op == "display") return files.GetDisplayPath(path, text);
+    else if (op == "mkdir") return yes(files.CreateFolder(path));
+    else if (op == "write") return yes(files.WriteTextFile(path, text));
+    else if (op == "rmdir") return yes(files.DeleteFolder(path, text == "force"));
+    else if (op == "read") {
+      std::string read = "stale";
+      return yes(files.ReadTextFile(path, read)) + ":" + read;
+    } else if (op == "lines" || op == "list") {
+      std::vector<std::string> lines;
+      const std::string failure = Failure([&] {
+        if (op == "list") lines = files.ListFiles(path);
+        auto reader = op == "lines" ? files.NewLineReader(path) : nullptr;
+        for (std::string line; reader && reader->ReadLine(line);) lines.push_back(line);
+      });
+      if (op == "list") std::sort(lines.begin(), lines.end());
+      std::string joined;
+      for (const auto& line : lines) joined += (joined.empty() ? "" : op == "list" ? ", " : " | ") + line;
+      return failure == "no error" ? joined : failure;
+    } else if (op == "open") return Failure([&] { writable = files.NewWritableFile(path); });
+    else if (op == "append")
+      return Failure([&] { for (int i = std::stoi(path); i > 0; --i) writable->Append(text); });
+    else if (op == "close") return Failure([&] { writable->Close(); });
+    else if (op == "delete") return Failure([&] { files.DeleteFile(path); });
+    else return "unknown step " + op;
+    return std::string();
+  };
+  for (auto row : pramble::testing::ReadTable("host_util/file_system.tsv")) {
+    row.resize(4);
+    SCOPED_TRACE(row[0] + " " + row[1] + " " + row[2].substr(0, 60));
+    EXPECT_EQ(step(row[0], Decode(row[1], area, other), Decode(row[2], area, other)),
+              Decode(row[3], area, other));
+  }
+}
+
+// Where permissions bind (see WherePermissionsHold): a file in a read-only
+// folder cannot be written, and only a forced delete takes a read-only
+// subfolder.
+TEST(FileSystemTest, ReadOnlyFolders) {
   TempDir area;
   PosixFileSystem files;
-  const std::string text = std::string("a\r\nb\n\0c", 7) + "ü" + std::string(200000, 'x');
-  ASSERT_TRUE(files.WriteTextFile(area / "f.r", text));
-  EXPECT_EQ(ReadFile(area / "f.r"), text);
-  ASSERT_TRUE(files.WriteTextFile(area / "f.r", "short"));
-  std::string read = "old";
-  ASSERT_TRUE(files.ReadTextFile(area / "f.r", read));
-  EXPECT_EQ(read, "short");
-  ASSERT_TRUE(files.WriteTextFile(area / "empty", ""));
-  ASSERT_TRUE(files.ReadTextFile(area / "empty", read));
-  EXPECT_EQ(read, "");
-
-  WriteFile(area / "file", "x");
-  fs::create_directory(area / "dir");
-  for (const std::string& bad :
-       {area / "missing/f", area / "file/f", area / "dir", std::string("/dev/full")})
-    EXPECT_FALSE(files.WriteTextFile(bad, "text")) << bad;
-  for (const std::string& bad : {area / "missing", area / "file/f", area / "dir"}) {
-    read = "stale";
-    EXPECT_FALSE(files.ReadTextFile(bad, read)) << bad;
-    EXPECT_EQ(read, "");
-  }
   EXPECT_EQ(WherePermissionsHold(area, [&] {
               const std::string folder = area / "ro";
               if (::mkdir(folder.c_str(), 0500) != 0) return 1;
               if (files.WriteTextFile(folder + "/f", "text")) return 2;
-              return Failure([&] { files.NewWritableFile(folder + "/f"); }) ==
-                             "75: cannot open file for writing '" + folder +
-                                 "/f': Permission denied"
-                         ? 0
-                         : 3;
-            }),
-            0);
-}
-
-TEST(FileSystemTest, WritableFileStreamsAndReportsAFullDisk) {
-  TempDir area;
-  PosixFileSystem files;
-  auto file = files.NewWritableFile(area / "data.r");
-  std::string expected;
-  for (int i = 0; i < 20000; ++i) {
-    const std::string line = "row\t" + std::to_string(i) + "\r\n";
-    file->Append(line);
-    expected += line;
-  }
-  file->Append(std::string(100000, 'y'));
-  expected += std::string(100000, 'y');
-  file->Close();
-  file->Close();  // a second close does nothing
-  EXPECT_EQ(ReadFile(area / "data.r"), expected);
-
-  // /dev/full fails every write with ENOSPC: at Append once the buffer
-  // fills, or at Close for what is still buffered.
-  const std::string full = "75: cannot write file '/dev/full': No space left on device";
-  auto small = files.NewWritableFile("/dev/full");
-  small->Append("a short line\r\n");
-  EXPECT_EQ(Failure([&] { small->Close(); }), full);
-  auto big = files.NewWritableFile("/dev/full");
-  EXPECT_EQ(Failure([&] {
-              for (int i = 0; i < 100; ++i) big->Append(std::string(4096, 'z'));
-            }),
-            full);
-  EXPECT_NO_THROW(big->Close()) << "the failure was already reported";
-}
-
-TEST(FileSystemTest, OpenFailuresNameTheFile) {
-  TempDir area;
-  PosixFileSystem files;
-  const std::string missing = area / "missing";
-  EXPECT_EQ(Failure([&] { files.NewWritableFile(missing + "/f"); }),
-            "53: cannot open file for writing '" + missing + "/f': No such file or directory");
-  EXPECT_EQ(Failure([&] { files.NewWritableFile(area.path()); }),
-            "75: cannot open file for writing '" + area.path() + "': Is a directory");
-  EXPECT_EQ(Failure([&] { files.NewLineReader(missing); }),
-            "53: cannot open file for reading '" + missing + "': No such file or directory");
-  EXPECT_TRUE(pramble::testing::Has(Failure([&] { files.DeleteFile(missing); }),
-                                    ": cannot delete file '" + missing +
-                                        "': No such file or directory"));
-  EXPECT_THROW(files.ListFiles(missing), host::HostError);
-}
-
-TEST(FileSystemTest, LineReaderStripsLineEnds) {
-  const std::pair<std::string, std::vector<std::string>> cases[] = {
-      {"", {}},
-      {"a\nb\n", {"a", "b"}},
-      {"a\r\n\r\nlast", {"a", "", "last"}},
-      {"0012\t3.5\n0013 \t x\r", {"0012\t3.5", "0013 \t x"}},
-      {std::string(200000, 'q') + "\nz", {std::string(200000, 'q'), "z"}},
-  };
-  TempDir area;
-  PosixFileSystem files;
-  for (const auto& [contents, expected] : cases) {
-    WriteFile(area / "stat.r", contents);
-    auto reader = files.NewLineReader(area / "stat.r");
-    std::vector<std::string> lines;
-    for (std::string line; reader->ReadLine(line);) lines.push_back(line);
-    reader->Close();
-    EXPECT_EQ(lines, expected);
-  }
-}
-
-TEST(FileSystemTest, ListAndDeleteFilesButNothingOutside) {
-  TempDir area, elsewhere;
-  WriteFile(area / "ddf.12.01.png", "");
-  WriteFile(area / "qq.12.01.png", "");
-  fs::create_directory(area / "sub");
-  WriteFile(elsewhere / "target", "kept");
-  fs::create_symlink(elsewhere / "target", area / "link");
-  PosixFileSystem files;
-  auto names = files.ListFiles(area.path());
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"ddf.12.01.png", "link", "qq.12.01.png"}));
-  files.DeleteFile(area / "ddf.12.01.png");
-  files.DeleteFile(area / "link");
-  EXPECT_FALSE(fs::exists(area / "ddf.12.01.png"));
-  EXPECT_EQ(ReadFile(elsewhere / "target"), "kept");
-
-  // A folder's tree goes; what its links point to stays.
-  const std::string cmd = area / "cmd";
-  fs::create_directories(cmd + "/a/b");
-  WriteFile(cmd + "/a/b/deep", "x");
-  fs::create_directory_symlink(elsewhere.path(), cmd + "/a/to_dir");
-  fs::create_symlink(elsewhere / "target", cmd + "/to_file");
-  EXPECT_TRUE(files.DeleteFolder(cmd, false));
-  EXPECT_FALSE(fs::exists(cmd));
-  EXPECT_EQ(ReadFile(elsewhere / "target"), "kept");
-  // A folder that is a symbolic link is refused; a missing one or a file answers False.
-  fs::create_directory_symlink(elsewhere.path(), area / "linked");
-  EXPECT_FALSE(files.DeleteFolder(area / "linked", true));
-  EXPECT_TRUE(fs::exists(elsewhere / "target"));
-  EXPECT_FALSE(files.DeleteFolder(area / "missing", false));
-  EXPECT_FALSE(files.DeleteFolder(area / "qq.12.01.png", false));
-  // A read-only subfolder: only the forced delete takes it.
-  EXPECT_EQ(WherePermissionsHold(area, [&] {
+              if (Failure([&] { files.NewWritableFile(folder + "/f"); }) !=
+                  "75: cannot open file for writing '" + folder + "/f': Permission denied")
+                return 3;
+              const std::string cmd = area / "cmd";
               if (::mkdir(cmd.c_str(), 0700) != 0 || ::mkdir((cmd + "/ro").c_str(), 0700) != 0)
-                return 1;
+                return 4;
               WriteFile(cmd + "/ro/f", "x");
-              if (::chmod((cmd + "/ro").c_str(), 0500) != 0) return 2;
-              if (files.DeleteFolder(cmd, false) || !fs::exists(cmd + "/ro/f")) return 3;
-              return files.DeleteFolder(cmd, true) && !fs::exists(cmd) ? 0 : 4;
+              if (::chmod((cmd + "/ro").c_str(), 0500) != 0) return 5;
+              if (files.DeleteFolder(cmd, false) || !fs::exists(cmd + "/ro/f")) return 6;
+              return files.DeleteFolder(cmd, true) && !fs::exists(cmd) ? 0 : 7;
             }),
             0);
 }

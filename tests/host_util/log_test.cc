@@ -6,33 +6,23 @@
 #include <stdexcept>
 
 #include "pramble/host/errors.h"
+#include "support/scratch.h"
 
 namespace pramble::sqlhost {
 namespace {
 
+// The cases of tests/data/host_util/log_layouts.txt.
 TEST(LogTest, LayoutAndSeverity) {
-  struct Case {
-    std::vector<std::pair<std::string, std::int32_t>> messages;
-    std::string contents;
-    std::int32_t severity;
+  auto unescape = [](const std::string& text) {
+    return pramble::testing::Fill(text, {{"\\n", "\n"}, {"\\r", "\r"}});
   };
-  const Case cases[] = {
-      {{}, "", 0},
-      {{{"Initializing", 0}}, "Initializing\n", 0},
-      {{{"Initializing", 0}, {"Running in debug mode", 1}},
-       "Initializing\nWarning: Running in debug mode\n", 1},
-      {{{"a", 2}, {"b", 1}}, "Error: a\nWarning: b\n", 2},
-      {{{"DatabaseInterface.SaveResults", 3}, {"c", 0}},
-       "Unexpected error in DatabaseInterface.SaveResults\nc\n", 3},
-      {{{"-- Start --", 0}, {"line 1\r\nline 2\r\n", 0}, {"-- End --", 0}},
-       "-- Start --\nline 1\r\nline 2\r\n\n-- End --\n", 0},
-      {{{"odd", 7}, {"negative", -2}}, "Unexpected error in odd\nnegative\n", 3},
-  };
-  for (const auto& c : cases) {
+  for (const auto& c : pramble::testing::ReadCases("host_util/log_layouts.txt")) {
+    SCOPED_TRACE(c.name);
     TextLog log;
-    for (const auto& [message, level] : c.messages) log.Add(message, level);
-    EXPECT_EQ(log.Contents(), c.contents);
-    EXPECT_EQ(log.Severity(), c.severity);
+    for (const std::string& add : c.All("add"))
+      log.Add(unescape(add.substr(add.find(' ') + 1)), std::stoi(add));
+    EXPECT_EQ(log.Contents(), unescape(c.Get("contents")));
+    EXPECT_EQ(log.Severity(), std::stoi(c.Get("severity")));
   }
 }
 

@@ -67,8 +67,7 @@ TEST_F(ConcurrencyTest, OneItemTwiceAtOnceIsRefused) {
   // One run, its statuses once each (a run that installs into the shared
   // library may have made this one wait first, with a line of its own).
   std::string statuses;
-  std::istringstream lines(o.err);
-  for (std::string line; std::getline(lines, line);)
+  for (const std::string& line : Lines(o.err))
     if (line.rfind("status ", 0) == 0) statuses += line.substr(0, 8) + ";";
   EXPECT_EQ(statuses, "status 6;status 7;status 8;status " +
                           std::to_string(StatusNumber(reference_.status)) + ";")

@@ -22,19 +22,6 @@ void ExpectInOrder(const std::string& text, const std::vector<std::string>& part
   }
 }
 
-// The rows of faults.tsv (header dropped), split at tabs.
-std::vector<std::vector<std::string>> Faults() {
-  std::vector<std::vector<std::string>> rows;
-  std::istringstream in(ReadFile(PRAMBLE_SOURCE_DIR "/tests/data/robustness/faults.tsv"));
-  std::string line;
-  for (std::getline(in, line); std::getline(in, line);) {
-    rows.emplace_back();
-    for (std::size_t b = 0, e = 0; e != std::string::npos; b = e + 1)
-      rows.back().push_back(line.substr(b, (e = line.find('\t', b)) - b));
-  }
-  return rows;
-}
-
 class RunFaultTest : public ProjectTest,
                      public ::testing::WithParamInterface<std::vector<std::string>> {};
 
@@ -54,8 +41,7 @@ TEST_P(RunFaultTest, EndsWithErrorsAndSaysWhy) {
                                   "status 3 Finished with errors\n"))
       << o.err;
   std::vector<std::string> log(c.begin() + 6, c.end());
-  for (std::string& part : log)
-    if (const auto at = part.find("{tmp}"); at != std::string::npos) part.replace(at, 5, tmp());
+  for (std::string& part : log) part = Fill(part, {{"{tmp}", tmp()}});
   ExpectInOrder(o.out, log);
   EXPECT_FALSE(Has(o.out, "terminated unexpectedly")) << o.out;
 
@@ -74,7 +60,7 @@ TEST_P(RunFaultTest, EndsWithErrorsAndSaysWhy) {
   EXPECT_EQ(FilesIn(tmp()), std::vector<std::string>{});
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, RunFaultTest, ::testing::ValuesIn(Faults()),
+INSTANTIATE_TEST_SUITE_P(Faults, RunFaultTest, ::testing::ValuesIn(ReadTable("robustness/faults.tsv")),
                          [](const auto& info) { return info.param[0]; });
 
 // R hangs; a signal to pramble stops the run, which then ends the normal way.

@@ -48,20 +48,11 @@ inline void ExpectNoProcessLeft() {
     while (waitpid(-1, nullptr, WNOHANG) > 0) {
     }
     left.clear();
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-      if (!std::isdigit(entry.path().filename().string()[0])) continue;
-      std::ifstream stat(entry.path() / "stat");
-      std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-      const auto close = text.rfind(')');
-      if (close == std::string::npos) continue;
-      std::istringstream rest(text.substr(close + 2));
-      char state = 0;
-      long ppid = 0;
-      rest >> state >> ppid;
-      if (ppid != getpid()) continue;
-      std::string cmdline = ReadFile((entry.path() / "cmdline").string());
+    for (const LiveProcess& p : LiveProcesses()) {
+      if (p.ppid != getpid()) continue;
+      std::string cmdline = ReadFile("/proc/" + std::to_string(p.pid) + "/cmdline");
       std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
-      left.push_back(entry.path().filename().string() + " " + cmdline);
+      left.push_back(std::to_string(p.pid) + " " + cmdline);
     }
     if (left.empty() || std::chrono::steady_clock::now() > deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

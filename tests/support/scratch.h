@@ -14,7 +14,10 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "pramble/host/errors.h"
 
 namespace pramble::testing {
 
@@ -88,28 +91,73 @@ inline void WriteFile(const std::string& path, const std::string& contents) {
   if (!(out << contents)) throw std::runtime_error("cannot write " + path);
 }
 
-// The cases of tests/data/<name>: blocks separated by a line "====", each
-// block its lines.
-inline std::vector<std::vector<std::string>> ReadBlocks(const std::string& name) {
-  std::istringstream in(ReadFile(std::string(PRAMBLE_SOURCE_DIR) + "/tests/data/" + name));
-  std::vector<std::vector<std::string>> blocks(1);
-  for (std::string line; std::getline(in, line);) {
-    if (line == "====")
-      blocks.emplace_back();
-    else
-      blocks.back().push_back(line);
-  }
-  if (blocks.back().empty()) blocks.pop_back();
-  return blocks;
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+inline std::vector<std::string> Words(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+// `text` with each "\n" made "\r\n".
+inline std::string Crlf(std::string text) {
+  for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2)
+    text.insert(at, "\r");
+  return text;
 }
 
-// The rows of the tab-separated tests/data/<name>, its header line left out.
-inline std::vector<std::vector<std::string>> ReadTable(const std::string& name) {
-  std::istringstream in(ReadFile(std::string(PRAMBLE_SOURCE_DIR) + "/tests/data/" + name));
+// `file` relative to tests/data.
+inline std::string DataPath(const std::string& file) {
+  return std::string(PRAMBLE_SOURCE_DIR) + "/tests/data/" + file;
+}
+
+// The one reader of case files under tests/data. In the file, "==== NAME"
+// starts a case and "--- KEY REST" a field whose value is REST or, when the
+// line has no REST, the lines up to the next "---" or "====" line, each with
+// its "\n". A key may stand several times.
+struct Case {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> fields;
+  std::vector<std::string> All(const std::string& key) const {
+    std::vector<std::string> out;
+    for (const auto& [k, v] : fields)
+      if (k == key) out.push_back(v);
+    return out;
+  }
+  bool Has(const std::string& key) const { return !All(key).empty(); }
+  std::string Get(const std::string& key, const std::string& otherwise = "") const {
+    const auto all = All(key);
+    return all.empty() ? otherwise : all.back();
+  }
+};
+inline void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }  // a case shows as its name
+inline std::vector<Case> ReadCases(const std::string& file) {
+  std::vector<Case> cases;
+  bool body = false;
+  for (const std::string& line : Lines(ReadFile(DataPath(file)))) {
+    if (line.starts_with("==== ")) {
+      cases.push_back({line.substr(5), {}});
+      body = false;
+    } else if (line.starts_with("--- ")) {
+      const std::size_t space = line.find(' ', 4);
+      body = space == std::string::npos;
+      cases.back().fields.emplace_back(line.substr(4, space - 4),
+                                       body ? "" : line.substr(space + 1));
+    } else if (body) {
+      cases.back().fields.back().second += line + "\n";
+    }
+  }
+  return cases;
+}
+// A table case file: the rows of the tab-separated tests/data/<file>, its
+// header line left out.
+inline std::vector<std::vector<std::string>> ReadTable(const std::string& file) {
   std::vector<std::vector<std::string>> rows;
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
+  for (const std::string& line : Lines(ReadFile(DataPath(file)))) {
     std::vector<std::string>& row = rows.emplace_back(1);
     for (char c : line)
       if (c == '\t')
@@ -117,11 +165,59 @@ inline std::vector<std::vector<std::string>> ReadTable(const std::string& name) 
       else
         row.back().push_back(c);
   }
+  if (!rows.empty()) rows.erase(rows.begin());
   return rows;
+}
+
+// `text` with each `mark` replaced by its value, in one pass from left to
+// right (where two marks start at one place, the first listed wins).
+inline std::string Fill(const std::string& text,
+                        const std::vector<std::pair<std::string, std::string>>& marks) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    auto hit = marks.begin();
+    while (hit != marks.end() && text.compare(i, hit->first.size(), hit->first) != 0) ++hit;
+    out += hit == marks.end() ? std::string(1, text[i]) : hit->second;
+    i += hit == marks.end() ? 1 : hit->first.size();
+  }
+  return out;
 }
 
 inline bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
+}
+
+// The HostError that `body` throws, as "<number>: <description>".
+template <typename F>
+std::string Failure(F&& body) {
+  try {
+    body();
+  } catch (const host::HostError& e) {
+    return std::to_string(e.number()) + ": " + e.description();
+  }
+  return "no error";
+}
+
+// The processes alive now (zombies left out): their id, parent and group.
+struct LiveProcess {
+  long pid, ppid, pgrp;
+};
+inline std::vector<LiveProcess> LiveProcesses() {
+  std::vector<LiveProcess> live;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "stat");
+    const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto close = stat.rfind(')');
+    char state = 0;
+    long ppid = 0, pgrp = 0;
+    if (close != std::string::npos &&
+        std::sscanf(stat.c_str() + close + 1, " %c %ld %ld", &state, &ppid, &pgrp) == 3 &&
+        state != 'Z')
+      live.push_back({std::stol(name), ppid, pgrp});
+  }
+  return live;
 }
 
 // Runs the R script at `script_path` with Rscript and answers what it printed

@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "sqlhost/project/csv_reader.h"
@@ -66,64 +64,6 @@ nlohmann::json ExampleDescription() {
     layer["rows"] = out;
   }
   return d;
-}
-
-bool Case::Has(const std::string& key) const { return !All(key).empty(); }
-
-std::string Case::Get(const std::string& key, const std::string& otherwise) const {
-  const auto all = All(key);
-  return all.empty() ? otherwise : all.back();
-}
-
-std::vector<std::string> Case::All(const std::string& key) const {
-  std::vector<std::string> out;
-  for (const auto& [k, v] : fields)
-    if (k == key) out.push_back(v);
-  return out;
-}
-
-std::string DataPath(const std::string& file) {
-  return (fs::path(PRAMBLE_EXAMPLES_DIR).parent_path() / file).string();
-}
-
-std::vector<Case> ReadCases(const std::string& file) {
-  std::vector<Case> cases;
-  bool body = false;
-  for (const std::string& line : Lines(ReadFile(DataPath(file)))) {
-    if (line.starts_with("==== ")) {
-      cases.push_back({line.substr(5), {}});
-      body = false;
-    } else if (line.starts_with("--- ")) {
-      const std::size_t space = line.find(' ', 4);
-      const bool rest = space != std::string::npos;
-      cases.back().fields.emplace_back(line.substr(4, rest ? space - 4 : std::string::npos),
-                                       rest ? line.substr(space + 1) : "");
-      body = !rest;
-    } else if (body) {
-      cases.back().fields.back().second += line + "\n";
-    }
-  }
-  return cases;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::vector<std::string> Words(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<std::string> words;
-  for (std::string word; in >> word;) words.push_back(word);
-  return words;
-}
-
-std::string Crlf(const std::string& text) {
-  std::string out;
-  for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  return out;
 }
 
 }  // namespace pramble::testing

@@ -13,8 +13,6 @@
 #include <chrono>
 #include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -61,25 +59,5 @@ class TestProject {
 // The example description with every CSV layer's rows inlined ("csv" replaced
 // by "rows"), so that a test can change it freely.
 nlohmann::json ExampleDescription();
-
-// One case of a file of cases under tests/data. In the file, "==== NAME"
-// starts a case and "--- KEY REST" a field whose value is REST or, when the
-// line has no REST, the lines up to the next "---" or "====" line, each with
-// its "\n". A key may stand several times.
-struct Case {
-  std::string name;
-  std::vector<std::pair<std::string, std::string>> fields;
-  bool Has(const std::string& key) const;
-  std::string Get(const std::string& key, const std::string& otherwise = "") const;  // the last
-  std::vector<std::string> All(const std::string& key) const;
-};
-// `file` relative to tests/data.
-std::vector<Case> ReadCases(const std::string& file);
-std::string DataPath(const std::string& file);
-// The lines of `text` (without their "\n"), its words, and `text` with each
-// "\n" made "\r\n".
-std::vector<std::string> Lines(const std::string& text);
-std::vector<std::string> Words(const std::string& text);
-std::string Crlf(const std::string& text);
 
 }  // namespace pramble::testing
