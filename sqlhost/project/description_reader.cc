@@ -3,6 +3,7 @@
 #include <map>
 
 #include "sqlhost/project/definition_reader.h"
+#include "sqlhost/project/definition_rules.h"
 #include "sqlhost/project/layers.h"
 #include "sqlhost/project/schema.h"
 #include "sqlhost/util/units.h"
@@ -249,8 +250,20 @@ void CheckRecords(Description& d) {
   }
 }
 
-void ReadDefinitions(const json& top, const std::string& key, const std::string& what,
-                     std::vector<DefinitionSpec>& out) {
+// The layers as the definition rules see them.
+ProjectShape ShapeOf(const Description& d) {
+  ProjectShape shape;
+  for (const LayerSpec& l : d.layers) {
+    ShapeLayer layer{l.name, l.type, {}};
+    for (const FieldSpec& f : l.fields) layer.fields.push_back({f.name, f.type, f.units});
+    shape.layers.push_back(std::move(layer));
+  }
+  return shape;
+}
+
+void ReadDefinitions(const json& top, const std::string& key, DefinitionKind kind,
+                     const ProjectShape& shape, std::vector<DefinitionSpec>& out) {
+  const std::string what = DefinitionKindName(kind);
   const json* j = OptionalMember(top, key);
   if (!j) return;
   ExpectArray(*j, key);
@@ -275,6 +288,10 @@ void ReadDefinitions(const json& top, const std::string& key, const std::string&
     if (auto error = CheckDefinition(def.definition)) {
       FailAtPath(path + " (id " + std::to_string(def.id) + ").definition",
                  "the definition cannot be read: " + error->ToString());
+    }
+    if (auto fault = CheckDefinitionRules(kind, def.definition, shape)) {
+      FailAtPath(what + " " + std::to_string(def.id) + " '" + def.name + "', " + fault->Place(),
+                 fault->problem);
     }
     out.push_back(std::move(def));
   }
@@ -328,9 +345,11 @@ Description ReadDescription(const json& top, const std::string& base_dir) {
   if (const json* s = OptionalMember(top, "settings")) ReadSettings(*s, d);
   ReadLayers(RequiredMember(top, "", "layers"), base_dir, d);
   CheckRecords(d);
-  ReadDefinitions(top, "surveys", "survey", d.surveys);
-  ReadDefinitions(top, "data_filters", "data filter", d.data_filters);
-  ReadDefinitions(top, "model_definitions", "model definition", d.model_definitions);
+  const ProjectShape shape = ShapeOf(d);
+  ReadDefinitions(top, "surveys", DefinitionKind::kSurvey, shape, d.surveys);
+  ReadDefinitions(top, "data_filters", DefinitionKind::kDataFilter, shape, d.data_filters);
+  ReadDefinitions(top, "model_definitions", DefinitionKind::kModelDefinition, shape,
+                  d.model_definitions);
   ReadAnalyses(top, d);
   return d;
 }
