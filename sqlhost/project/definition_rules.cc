@@ -59,7 +59,7 @@ const std::vector<CommandRule>& Rules(DefinitionKind kind) {
       {"Type", Kind::kChoice, {"Line", "Point"}, {}},
       {"Distance", Kind::kChoice, {"Perp", "Radial"}, {}},
       {"Object", Kind::kChoice, {"Cluster", "Single"}, {}},
-      {"Configuration", Kind::kChoice, {"s", "d"}, {}},
+      {"Configuration", Kind::kChoice, {"s", "d"}, {}, false},  // none: double observer
       {"PDist", Kind::kNone, {}, {{"Fld", Kind::kDistanceField}}},
       {"CSize", Kind::kNone, {}, {{"Fld", Kind::kObsField}}},
       {"ObjID", Kind::kNone, {}, {{"Fld", Kind::kObsField}}},

@@ -2,6 +2,7 @@
 // rules.tsv puts one definition into the example description and creates the
 // project in-process; a refused definition names its place and leaves nothing.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -49,7 +50,8 @@ TEST_P(DefinitionRulesTest, RefusedWithPlaceOrAccepted) {
                               : c.kind == "data filter" ? "data_filters"
                                                         : "model_definitions";
   description[section][0]["definition"] = c.definition;
-  const fs::path dir = fs::path(::testing::TempDir()) / "rules-project";
+  const fs::path dir =
+      fs::path(::testing::TempDir()) / ("rules-project-" + std::to_string(::getpid()));
   fs::remove_all(dir);
   std::string message = "ok";
   try {
