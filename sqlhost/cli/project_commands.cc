@@ -13,6 +13,7 @@
 #include "pramble/host/errors.h"
 #include "sqlhost/project/description.h"
 #include "sqlhost/project/project.h"
+#include "sqlhost/project/project_growth.h"
 #include "pramble/host/value.h"
 
 namespace pramble::cli {
@@ -60,6 +61,42 @@ int Create(const CreateArgs& args) {
   std::cerr << "pramble create: created project '" << project->folder() << "' with " << layers
             << (layers == 1 ? " layer" : " layers") << " and " << items
             << (items == 1 ? " analysis item\n" : " analysis items\n");
+  return kExitOk;
+}
+
+void AddArgs::Declare(CLI::App& cmd, AddArgs& args) {
+  ProjectArgs::Declare(cmd, args);
+  auto* from = cmd.add_option("--from", args.from,
+                              "A fragment of a project description: surveys, data_filters, "
+                              "model_definitions and analyses with new IDs.");
+  auto* model = cmd.add_option("--model", args.model,
+                               "One model definition, added with an analysis item.");
+  from->excludes(model);
+  cmd.add_option("--name", args.name, "The new model definition's and item's name.")
+      ->needs(model);
+  cmd.add_option_function<std::int32_t>(
+         "--like", [&args](const std::int32_t& id) { args.like = id; },
+         "The item whose survey and data filter the new item uses (default: the lowest).")
+      ->needs(model);
+}
+
+int Add(const AddArgs& args) {
+  if (args.model.empty() && args.from.empty()) {
+    std::cerr << "pramble add: give --from FRAGMENT.json or --model DEFINITION\n";
+    return kExitUsage;
+  }
+  auto project = sqlhost::Project::Open(args.dir);
+  if (!args.model.empty()) {
+    const std::int32_t id = sqlhost::AddModelItem(*project, args.model, args.name, args.like);
+    std::cout << id << "\n";
+    return kExitOk;
+  }
+  const sqlhost::Additions added = sqlhost::AddFragmentFile(*project, args.from);
+  std::cerr << "pramble add: added " << added.definitions
+            << (added.definitions == 1 ? " definition" : " definitions") << " and "
+            << added.analyses.size()
+            << (added.analyses.size() == 1 ? " analysis item" : " analysis items") << "\n";
+  for (std::int32_t id : added.analyses) std::cout << id << "\n";
   return kExitOk;
 }
 

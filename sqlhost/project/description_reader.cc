@@ -261,9 +261,12 @@ ProjectShape ShapeOf(const Description& d) {
   return shape;
 }
 
+// Appends the definitions of section `key` to `out`, whose first `existing`
+// entries are the project's own.
 void ReadDefinitions(const json& top, const std::string& key, DefinitionKind kind,
                      const ProjectShape& shape, std::vector<DefinitionSpec>& out) {
   const std::string what = DefinitionKindName(kind);
+  const std::size_t existing = out.size();
   const json* j = OptionalMember(top, key);
   if (!j) return;
   ExpectArray(*j, key);
@@ -276,9 +279,10 @@ void ReadDefinitions(const json& top, const std::string& key, DefinitionKind kin
     def.id = ReadId(RequiredMember(dj, path, "id"), MemberPath(path, "id"));
     for (std::size_t k = 0; k < out.size(); ++k) {
       if (out[k].id == def.id) {
-        FailAtPath(MemberPath(path, "id"), "a second " + what + " with id " +
-                                               std::to_string(def.id) + " (the first is " +
-                                               ElementPath(key, k) + ")");
+        FailAtPath(MemberPath(path, "id"),
+                   "a second " + what + " with id " + std::to_string(def.id) +
+                       (k < existing ? " (the project has one)"
+                                     : " (the first is " + ElementPath(key, k - existing) + ")"));
       }
     }
     def.name = ReadText(RequiredMember(dj, path, "name"), MemberPath(path, "name"));
@@ -300,6 +304,7 @@ void ReadDefinitions(const json& top, const std::string& key, DefinitionKind kin
 void ReadAnalyses(const json& top, Description& d) {
   const json* j = OptionalMember(top, "analyses");
   if (!j) return;
+  const std::size_t existing = d.analyses.size();
   ExpectArray(*j, "analyses");
   for (std::size_t i = 0; i < j->size(); ++i) {
     const std::string path = ElementPath("analyses", i);
@@ -311,9 +316,11 @@ void ReadAnalyses(const json& top, Description& d) {
     a.id = ReadId(RequiredMember(aj, path, "id"), MemberPath(path, "id"));
     for (std::size_t k = 0; k < d.analyses.size(); ++k) {
       if (d.analyses[k].id == a.id) {
-        FailAtPath(MemberPath(path, "id"), "a second analysis with id " + std::to_string(a.id) +
-                                               " (the first is " + ElementPath("analyses", k) +
-                                               ")");
+        FailAtPath(MemberPath(path, "id"),
+                   "a second analysis with id " + std::to_string(a.id) +
+                       (k < existing ? " (the project has one)"
+                                     : " (the first is " + ElementPath("analyses", k - existing) +
+                                           ")"));
       }
     }
     a.name = ReadText(RequiredMember(aj, path, "name"), MemberPath(path, "name"));
@@ -352,6 +359,29 @@ Description ReadDescription(const json& top, const std::string& base_dir) {
                   d.model_definitions);
   ReadAnalyses(top, d);
   return d;
+}
+
+Description ReadFragment(const json& top, const Description& project) {
+  Description d = project;
+  ExpectObject(top, "");
+  RefuseUnknownMembers(top, "", {"surveys", "data_filters", "model_definitions", "analyses"},
+                       "a fragment of a project description (layers and settings stay as the "
+                       "project has them)");
+  const ProjectShape shape = ShapeOf(d);
+  ReadDefinitions(top, "surveys", DefinitionKind::kSurvey, shape, d.surveys);
+  ReadDefinitions(top, "data_filters", DefinitionKind::kDataFilter, shape, d.data_filters);
+  ReadDefinitions(top, "model_definitions", DefinitionKind::kModelDefinition, shape,
+                  d.model_definitions);
+  ReadAnalyses(top, d);
+  Description added;
+  auto rest = [](const auto& all, const auto& before) {
+    return std::vector(all.begin() + static_cast<std::ptrdiff_t>(before.size()), all.end());
+  };
+  added.surveys = rest(d.surveys, project.surveys);
+  added.data_filters = rest(d.data_filters, project.data_filters);
+  added.model_definitions = rest(d.model_definitions, project.model_definitions);
+  added.analyses = rest(d.analyses, project.analyses);
+  return added;
 }
 
 }  // namespace pramble::sqlhost::description
