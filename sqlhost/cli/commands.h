@@ -23,7 +23,9 @@ std::shared_ptr<sqlhost::Project> OpenWithItem(const std::string& command, const
 
 // project_commands.cc: create, add, status, settings.
 struct CreateArgs {
-  std::string dir, from;
+  std::string dir, from, flat, transects;
+  std::optional<double> width;
+  std::string distance_unit = "Meter", effort_unit = "Kilometer", area_unit = "Square kilometer";
   static void Declare(CLI::App& cmd, CreateArgs& args);
 };
 int Create(const CreateArgs& args);
