@@ -1,5 +1,7 @@
 #include "sqlhost/project/definition_rules.h"
 
+#include "sqlhost/project/definition_rule_table.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <set>
@@ -14,114 +16,10 @@
 namespace pramble::sqlhost {
 namespace {
 
-// What a command's value or an option's value must be.
-enum class Kind {
-  kNone,           // the command takes no value
-  kText,           // anything (R text the engine passes on)
-  kChoice,         // one of `choices`, compared without regard to case
-  kNumber,         // a plain decimal number, as R reads it
-  kPositive,       // a number above zero
-  kNonNegative,    // a number not below zero
-  kCutpoints,      // numbers separated by ",", ascending
-  kWhole,          // a whole number
-  kDetection,      // T, F, or the ID of the analysis whose detection function is used
-  kObsField,       // a field of the observation layer, or None
-  kDistanceField,  // the same, with a length unit
-  kAreaField,      // a field of a stratum or the global layer with an area unit, or None
-  kEffortField,    // a field of a sample layer with a length unit
-  kLayerName,      // a layer of the project
-  kStratumType,    // the type code of a layer of the project
-  kSampleType,     // the type code of a sample layer of the project
-  kCondition,      // a Jet SQL condition
-  kAreaUnit,       // an area unit of the unit table
-  kFormula,        // the right side of an R formula over the detection data's columns
-  kColumns,        // detection data columns separated by ","
-};
-
-struct OptionRule {
-  const char* name;
-  Kind kind;
-  std::vector<std::string> choices = {};
-};
-
-struct CommandRule {
-  const char* name;
-  Kind value;
-  std::vector<std::string> choices;
-  std::vector<OptionRule> options;
-  bool value_required = true;
-};
-
-const std::vector<std::string> kTF = {"T", "F"};
-
-const std::vector<CommandRule>& Rules(DefinitionKind kind) {
-  static const std::vector<CommandRule> survey = {
-      {"Type", Kind::kChoice, {"Line", "Point"}, {}},
-      {"Distance", Kind::kChoice, {"Perp", "Radial"}, {}},
-      {"Object", Kind::kChoice, {"Cluster", "Single"}, {}},
-      {"Configuration", Kind::kChoice, {"s", "d"}, {}, false},  // none: double observer
-      {"PDist", Kind::kNone, {}, {{"Fld", Kind::kDistanceField}}},
-      {"CSize", Kind::kNone, {}, {{"Fld", Kind::kObsField}}},
-      {"ObjID", Kind::kNone, {}, {{"Fld", Kind::kObsField}}},
-      {"Obs", Kind::kNone, {}, {{"Fld", Kind::kObsField}}},
-      {"Detected", Kind::kNone, {}, {{"Fld", Kind::kObsField}}},
-      {"Area", Kind::kNone, {}, {{"Fld", Kind::kAreaField}}},
-      {"Effort", Kind::kNone, {}, {{"Fld", Kind::kEffortField}}},
-  };
-  static const std::vector<CommandRule> filter = {
-      {"Distance",
-       Kind::kNone,
-       {},
-       {{"Width", Kind::kPositive},
-        {"Left", Kind::kNonNegative},
-        {"Intervals", Kind::kCutpoints},
-        {"Rtruncate", Kind::kNumber},
-        {"NClass", Kind::kWhole}}},
-      {"Select", Kind::kNone, {}, {{"Layer", Kind::kLayerName}, {"Criteria", Kind::kCondition}}},
-      {"Units", Kind::kNone, {}, {{"Area", Kind::kAreaUnit}}},
-  };
-  static const std::vector<CommandRule> model = {
-      {"Method",
-       Kind::kChoice,
-       {"ds", "io", "io.fi", "trial", "trial.fi", "rem", "rem.fi"},
-       {}},
-      {"DSModel",
-       Kind::kNone,
-       {},
-       {{"Method", Kind::kChoice, {"cds", "mcds"}},
-        {"Key", Kind::kChoice, {"hn", "hr", "unif"}},
-        {"Formula", Kind::kFormula}}},
-      {"MRModel",
-       Kind::kNone,
-       {},
-       {{"Method", Kind::kChoice, {"glm"}},
-        {"Link", Kind::kChoice, {"logit"}},
-        {"Formula", Kind::kFormula}}},
-      {"Control", Kind::kText, {}, {{"Showit", Kind::kWhole}}, false},
-      {"Diagnostics", Kind::kNone, {}, {{"Plot", Kind::kChoice, kTF}, {"GOF", Kind::kChoice, kTF}}},
-      {"Detection", Kind::kDetection, {}, {}},
-      {"Density",
-       Kind::kChoice,
-       kTF,
-       {{"VarFlag", Kind::kChoice, {"0", "1", "2"}}, {"PrintOptions", Kind::kWhole}}},
-      {"Stratification",
-       Kind::kChoice,
-       {"None", "Stratify", "Post-stratify"},
-       {{"LayerType", Kind::kStratumType}, {"FieldName", Kind::kText}},
-       false},
-      {"Sample", Kind::kNone, {}, {{"LayerType", Kind::kSampleType}}},
-      {"Factors", Kind::kColumns, {}, {}},
-  };
-  switch (kind) {
-    case DefinitionKind::kSurvey:
-      return survey;
-    case DefinitionKind::kDataFilter:
-      return filter;
-    case DefinitionKind::kModelDefinition:
-      break;
-  }
-  return model;
-}
+using rules::CommandRule;
+using rules::Kind;
+using rules::OptionRule;
+using rules::Rules;
 
 std::string Join(const std::vector<std::string>& items, const std::string& separator) {
   std::string out;
