@@ -43,6 +43,18 @@ const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       Entry<CreateArgs>(
           "create", "Create a new project folder DIR from a project description (JSON).", Create),
+      Entry<AddArgs>("add",
+                     "Add definitions and analysis items to project DIR: from a fragment of a "
+                     "project description (--from), or one model definition with an item that "
+                     "uses the survey and data filter of another (--model); prints the new "
+                     "items' IDs. Definitions are checked as at create; nothing is added when "
+                     "one fails.",
+                     Add),
+      Entry<ItemArgs>("remove",
+                      "Reset analysis item ITEM and delete it, with the definitions that no "
+                      "other item uses. Exit 1 (nothing deleted) when the reset left something "
+                      "behind, 75 when another process is running or resetting the item.",
+                      Remove),
       Entry<StatusArgs>("status",
                         "Show the analysis items: ID, name, status number, status text and run "
                         "date, tab-separated.",

@@ -21,9 +21,11 @@ namespace pramble::cli {
 std::shared_ptr<sqlhost::Project> OpenWithItem(const std::string& command, const std::string& dir,
                                                std::int32_t id);
 
-// project_commands.cc: create, status, settings.
+// project_commands.cc: create, add, status, settings.
 struct CreateArgs {
-  std::string dir, from;
+  std::string dir, from, flat, transects;
+  std::optional<double> width;
+  std::string distance_unit = "Meter", effort_unit = "Kilometer", area_unit = "Square kilometer";
   static void Declare(CLI::App& cmd, CreateArgs& args);
 };
 int Create(const CreateArgs& args);
@@ -42,13 +44,22 @@ struct SettingsArgs : ProjectArgs {
 };
 int Settings(const SettingsArgs& args);
 
-// engine_commands.cc: run, reset, log, results, stats.
+// add DIR --from FRAGMENT.json | add DIR --model DEFINITION [--name NAME] [--like ITEM]
+struct AddArgs : ProjectArgs {
+  std::string from, model, name;
+  std::optional<std::int32_t> like;
+  static void Declare(CLI::App& cmd, AddArgs& args);
+};
+int Add(const AddArgs& args);
+
+// engine_commands.cc: run, reset, remove, log, results, stats.
 struct RunArgs : ItemArgs {
   bool debug = false;
   static void Declare(CLI::App& cmd, RunArgs& args);
 };
 int Run(const RunArgs& args);
 int Reset(const ItemArgs& args);
+int Remove(const ItemArgs& args);
 int ShowLog(const ItemArgs& args);
 int ShowResults(const ItemArgs& args);
 int Stats(const ItemArgs& args);

@@ -21,6 +21,7 @@
 #include "sqlhost/cli/exit_codes.h"
 #include "sqlhost/cli/guard.h"
 #include "sqlhost/project/project.h"
+#include "sqlhost/project/project_growth.h"
 #include "sqlhost/util/results_utilities.h"
 
 namespace pramble::cli {
@@ -166,6 +167,31 @@ int ShowStats(const std::string& dir, std::int32_t id) {
   return kExitOk;
 }
 
+// Resets item `id` as `reset` does and, when nothing was left behind,
+// deletes it with the definitions that no other item uses.
+int RemoveItem(const std::string& dir, std::int32_t id) {
+  auto project = OpenWithItem("remove", dir, id);
+  if (!project) return kExitNoInput;
+  int code = kExitOk;
+  sqlhost::ItemLock item_lock;
+  if (!LockItem(*project, "remove", dir, id, item_lock, code)) return code;
+  {
+    EngineSession session(project, "remove");
+    const bool reset = session.engine().ResetItem(id);
+    if (!reset || session.LogSeverity() >= 2) {
+      PrintText(std::cout, session.engine().Log());
+      std::cerr << "pramble remove: analysis item " << id
+                << " was not removed: its results could not all be reset\n";
+      return kExitRunErrors;
+    }
+  }
+  std::string what;
+  for (const std::string& part : sqlhost::DeleteItem(*project, id))
+    what += (what.empty() ? "" : ", ") + part;
+  std::cerr << "pramble remove: removed " << what << "\n";
+  return kExitOk;
+}
+
 }  // namespace
 
 void RunArgs::Declare(CLI::App& cmd, RunArgs& args) {
@@ -178,6 +204,7 @@ void RunArgs::Declare(CLI::App& cmd, RunArgs& args) {
 
 int Run(const RunArgs& args) { return RunItem(args.dir, args.item, args.debug); }
 int Reset(const ItemArgs& args) { return ResetItem(args.dir, args.item); }
+int Remove(const ItemArgs& args) { return RemoveItem(args.dir, args.item); }
 int ShowLog(const ItemArgs& args) { return ShowStored("log", args.dir, args.item, "Log"); }
 int ShowResults(const ItemArgs& args) {
   return ShowStored("results", args.dir, args.item, "Output");

@@ -12,7 +12,9 @@
 #include "sqlhost/cli/exit_codes.h"
 #include "pramble/host/errors.h"
 #include "sqlhost/project/description.h"
+#include "sqlhost/project/flat_tables.h"
 #include "sqlhost/project/project.h"
+#include "sqlhost/project/project_growth.h"
 #include "pramble/host/value.h"
 
 namespace pramble::cli {
@@ -48,18 +50,90 @@ void PrintItem(const sqlhost::ItemInfo& item) {
 
 void CreateArgs::Declare(CLI::App& cmd, CreateArgs& args) {
   cmd.add_option("DIR", args.dir, "The project folder to create; it must not exist.")->required();
-  cmd.add_option("--from", args.from, "The project description (see docs/project-description.md).")
-      ->required();
+  auto* from = cmd.add_option("--from", args.from,
+                              "The project description (see docs/project-description.md).");
+  auto* flat = cmd.add_option("--flat", args.flat,
+                              "A sightings table (CSV): transect, object, distance, and for two "
+                              "observers observer and detected; size and covariates optional.");
+  auto* transects = cmd.add_option("--transects", args.transects,
+                                   "With --flat: the transect table (CSV): region, region_area, "
+                                   "transect, effort.");
+  from->excludes(flat);
+  flat->needs(transects);
+  transects->needs(flat);
+  cmd.add_option_function<double>(
+         "--width", [&args](const double& w) { args.width = w; },
+         "With --flat: the truncation width (default: the largest distance).")
+      ->needs(flat)
+      ->check(CLI::PositiveNumber);
+  cmd.add_option("--distance-unit", args.distance_unit, "With --flat: the distances' unit.")
+      ->needs(flat)
+      ->capture_default_str();
+  cmd.add_option("--effort-unit", args.effort_unit, "With --flat: the effort's unit.")
+      ->needs(flat)
+      ->capture_default_str();
+  cmd.add_option("--area-unit", args.area_unit, "With --flat: the region areas' unit.")
+      ->needs(flat)
+      ->capture_default_str();
 }
 
 int Create(const CreateArgs& args) {
-  sqlhost::CreateProject(args.dir, args.from);
+  std::string made;
+  if (!args.flat.empty()) {
+    const sqlhost::FlatDescription flat = sqlhost::DescribeFlatTables(
+        {args.flat, args.transects, args.width, args.distance_unit, args.effort_unit,
+         args.area_unit});
+    sqlhost::CreateProjectFromJson(args.dir, flat.description, "");
+    made = ": " + flat.summary;
+  } else if (!args.from.empty()) {
+    sqlhost::CreateProject(args.dir, args.from);
+  } else {
+    std::cerr << "pramble create: give --from DESCRIPTION.json or --flat SIGHTINGS.csv "
+                 "--transects TRANSECTS.csv\n";
+    return kExitUsage;
+  }
   auto project = sqlhost::Project::Open(args.dir);
   const auto layers = project->layers().all().size();
   const auto items = project->ListItems().size();
   std::cerr << "pramble create: created project '" << project->folder() << "' with " << layers
             << (layers == 1 ? " layer" : " layers") << " and " << items
-            << (items == 1 ? " analysis item\n" : " analysis items\n");
+            << (items == 1 ? " analysis item" : " analysis items") << made << "\n";
+  return kExitOk;
+}
+
+void AddArgs::Declare(CLI::App& cmd, AddArgs& args) {
+  ProjectArgs::Declare(cmd, args);
+  auto* from = cmd.add_option("--from", args.from,
+                              "A fragment of a project description: surveys, data_filters, "
+                              "model_definitions and analyses with new IDs.");
+  auto* model = cmd.add_option("--model", args.model,
+                               "One model definition, added with an analysis item.");
+  from->excludes(model);
+  cmd.add_option("--name", args.name, "The new model definition's and item's name.")
+      ->needs(model);
+  cmd.add_option_function<std::int32_t>(
+         "--like", [&args](const std::int32_t& id) { args.like = id; },
+         "The item whose survey and data filter the new item uses (default: the lowest).")
+      ->needs(model);
+}
+
+int Add(const AddArgs& args) {
+  if (args.model.empty() && args.from.empty()) {
+    std::cerr << "pramble add: give --from FRAGMENT.json or --model DEFINITION\n";
+    return kExitUsage;
+  }
+  auto project = sqlhost::Project::Open(args.dir);
+  if (!args.model.empty()) {
+    const std::int32_t id = sqlhost::AddModelItem(*project, args.model, args.name, args.like);
+    std::cout << id << "\n";
+    return kExitOk;
+  }
+  const sqlhost::Additions added = sqlhost::AddFragmentFile(*project, args.from);
+  std::cerr << "pramble add: added " << added.definitions
+            << (added.definitions == 1 ? " definition" : " definitions") << " and "
+            << added.analyses.size()
+            << (added.analyses.size() == 1 ? " analysis item" : " analysis items") << "\n";
+  for (std::int32_t id : added.analyses) std::cout << id << "\n";
   return kExitOk;
 }
 

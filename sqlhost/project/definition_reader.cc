@@ -17,7 +17,8 @@ bool EndsValue(char c) { return IsBlank(c) || c == ';' || c == '/' || c == '"'; 
 // stops the parse and is kept in error(); otherwise the parser reads past it.
 class Parser {
  public:
-  Parser(const std::string& text, bool strict) : t_(text), strict_(strict) {}
+  Parser(const std::string& text, bool strict, CommandPlaces* places = nullptr)
+      : t_(text), strict_(strict), places_(places) {}
 
   // Takes the next non-empty command off the text. False at the end of the
   // text (or, strictly, at the first error).
@@ -33,6 +34,7 @@ class Parser {
       break;
     }
     const std::size_t start = pos_;
+    if (places_) *places_ = CommandPlaces{start, start, {}, {}};
     command.found = true;
     command.name = ReadName();
     if (command.name.empty()) {
@@ -43,6 +45,7 @@ class Parser {
       if (t_[pos_] == '=') {
         if (!Fail(pos_, "'=' may only follow an option name")) return false;
       }
+      if (places_) places_->value = pos_;
       if (!ReadValue(command.value)) return false;
     }
     for (;;) {
@@ -60,15 +63,21 @@ class Parser {
         if (name.empty() && !Fail(slash, "an option name is expected after '/'")) return false;
         std::string value;
         SkipBlanks();
+        std::size_t value_at = pos_;
         if (!AtEnd() && t_[pos_] == '=') {
           ++pos_;
           SkipBlanks();
+          value_at = pos_;
           if (!AtEnd() && t_[pos_] != ';' && t_[pos_] != '/') {
             if (!ReadValue(value)) return false;
           }
         }
         command.option_names.push_back(name);
         command.option_values.push_back(value);
+        if (places_) {
+          places_->options.push_back(slash);
+          places_->option_values.push_back(value_at);
+        }
         continue;
       }
       // A second value: the syntax allows one per command. Read past it.
@@ -136,34 +145,40 @@ class Parser {
   // goes on (answer True).
   bool Fail(std::size_t at, const std::string& problem) {
     if (!strict_) return true;
-    if (!error_) {
-      DefinitionSyntaxError e;
-      e.offset = at;
-      e.problem = problem;
-      for (std::size_t i = 0; i < at && i < t_.size(); ++i) {
-        if (t_[i] == '\n') {
-          ++e.line;
-          e.column = 1;
-        } else {
-          ++e.column;
-        }
-      }
-      error_ = e;
-    }
+    if (!error_) error_ = DefinitionSyntaxError::At(t_, at, problem);
     return false;
   }
 
   const std::string& t_;
   const bool strict_;
+  CommandPlaces* places_;
   std::size_t pos_ = 0;
   std::optional<DefinitionSyntaxError> error_;
 };
 
 }  // namespace
 
-std::string DefinitionSyntaxError::ToString() const {
-  return "line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + problem;
+DefinitionSyntaxError DefinitionSyntaxError::At(const std::string& text, std::size_t offset,
+                                                const std::string& problem) {
+  DefinitionSyntaxError e;
+  e.offset = offset;
+  e.problem = problem;
+  for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ++e.line;
+      e.column = 1;
+    } else {
+      ++e.column;
+    }
+  }
+  return e;
 }
+
+std::string DefinitionSyntaxError::Place() const {
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+std::string DefinitionSyntaxError::ToString() const { return Place() + ": " + problem; }
 
 std::optional<DefinitionSyntaxError> CheckDefinition(const std::string& definition) {
   Parser parser(definition, /*strict=*/true);
@@ -171,6 +186,14 @@ std::optional<DefinitionSyntaxError> CheckDefinition(const std::string& definiti
   while (parser.Next(command)) {
   }
   return parser.error();
+}
+
+std::vector<PlacedCommand> ReadPlacedCommands(const std::string& definition) {
+  std::vector<PlacedCommand> commands;
+  PlacedCommand next;
+  Parser parser(definition, /*strict=*/false, &next.places);
+  while (parser.Next(next.command)) commands.push_back(next);
+  return commands;
 }
 
 host::Command TextDefinitionReader::GetCommand(const std::string& definition,

@@ -28,9 +28,32 @@ struct DefinitionSyntaxError {
   int column = 1;          // 1-based, in bytes
   std::string problem;     // e.g. "missing closing '\"' of the value that starts here"
 
+  // The error at `offset` of `text`, its line and column counted.
+  static DefinitionSyntaxError At(const std::string& text, std::size_t offset,
+                                  const std::string& problem);
+
+  // "line L, column C"
+  std::string Place() const;
   // "line L, column C: PROBLEM"
   std::string ToString() const;
 };
+
+// Where the parts of one command stand in its definition (byte offsets): the
+// name, the value (the name's place when there is none), each option's '/'
+// and each option's value.
+struct CommandPlaces {
+  std::size_t name = 0, value = 0;
+  std::vector<std::size_t> options, option_values;
+};
+
+struct PlacedCommand {
+  host::Command command;
+  CommandPlaces places;
+};
+
+// The commands of a definition with their places, read as GetNextCommand
+// reads them.
+std::vector<PlacedCommand> ReadPlacedCommands(const std::string& definition);
 
 // Checks `definition` against the syntax. nullopt when it is well formed.
 std::optional<DefinitionSyntaxError> CheckDefinition(const std::string& definition);

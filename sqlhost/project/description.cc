@@ -25,12 +25,15 @@ using description::ReadDescription;
 using description::WriteDataDatabase;
 using description::WriteProjectDatabase;
 
-// "FILE: PATH: WHAT", "PATH: WHAT" or "PLACE: WHAT".
-std::string Message(const Problem& p, const std::string& file) {
+}  // namespace
+
+std::string ProblemMessage(const description::Problem& p, const std::string& file) {
   std::string where = p.where;
   if (p.json_path && !file.empty()) where = where.empty() ? file : file + ": " + where;
   return where.empty() ? p.what : where + ": " + p.what;
 }
+
+namespace {
 
 void CreateFrom(const std::string& dir, const json& description, const std::string& base_dir,
                 const std::string& file) {
@@ -39,7 +42,7 @@ void CreateFrom(const std::string& dir, const json& description, const std::stri
   try {
     d = ReadDescription(description, base_dir);
   } catch (const Problem& p) {
-    throw DescriptionError(Message(p, file));
+    throw DescriptionError(ProblemMessage(p, file));
   }
   BuildProjectFolder(dir, [&d](const std::string& folder) {
     WriteProjectDatabase(ProjectDatabaseFile(folder), d);
@@ -70,16 +73,16 @@ void CreateProjectFromJson(const std::string& dir, const json& description,
   CreateFrom(dir, description, base_dir, "");
 }
 
-void CreateProject(const std::string& dir, const std::string& description_path) {
+json ReadDescriptionFile(const std::string& path, const std::string& what) {
   std::error_code ec;
-  if (!fs::exists(description_path, ec)) {
-    throw DescriptionError(description_path + ": the project description does not exist");
+  if (!fs::exists(path, ec)) {
+    throw DescriptionError(path + ": " + what + " does not exist");
   }
-  std::ifstream in(description_path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary);
   std::ostringstream buf;
   if (in) buf << in.rdbuf();
-  if (!in || !fs::is_regular_file(description_path, ec)) {
-    throw DescriptionError(description_path + ": cannot read the project description: " +
+  if (!in || !fs::is_regular_file(path, ec)) {
+    throw DescriptionError(path + ": cannot read " + what + ": " +
                            std::strerror(errno ? errno : EISDIR));
   }
   const std::string text = buf.str();
@@ -110,10 +113,15 @@ void CreateProject(const std::string& dir, const std::string& description_path) 
                detail.rfind("[json.", 0) == 0 && bracket != std::string::npos) {
       detail = detail.substr(bracket + 2);
     }
-    throw DescriptionError(description_path + ":" + std::to_string(line) + ":" +
+    throw DescriptionError(path + ":" + std::to_string(line) + ":" +
                            std::to_string(column) + ": JSON " +
                            (syntax != nullptr ? "syntax error: " : "error: ") + detail);
   }
+  return description;
+}
+
+void CreateProject(const std::string& dir, const std::string& description_path) {
+  const json description = ReadDescriptionFile(description_path, "the project description");
   std::string base = fs::path(description_path).parent_path().string();
   CreateFrom(dir, description, base, description_path);
 }

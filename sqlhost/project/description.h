@@ -28,4 +28,16 @@ void CreateProject(const std::string& dir, const std::string& description_path);
 void CreateProjectFromJson(const std::string& dir, const nlohmann::json& description,
                            const std::string& base_dir);
 
+// The JSON of the file at `path`; `what` names it in messages ("the project
+// description"). Throws DescriptionError naming the file, and the line and
+// column of a syntax error.
+nlohmann::json ReadDescriptionFile(const std::string& path, const std::string& what);
+
+namespace description {
+struct Problem;
+}
+// "FILE: PATH: WHAT", "PATH: WHAT" or "PLACE: WHAT" for a problem found in
+// the description read from `file` ("" for none).
+std::string ProblemMessage(const description::Problem& p, const std::string& file);
+
 }  // namespace pramble::sqlhost

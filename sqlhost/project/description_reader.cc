@@ -3,6 +3,7 @@
 #include <map>
 
 #include "sqlhost/project/definition_reader.h"
+#include "sqlhost/project/definition_rules.h"
 #include "sqlhost/project/layers.h"
 #include "sqlhost/project/schema.h"
 #include "sqlhost/util/units.h"
@@ -249,8 +250,23 @@ void CheckRecords(Description& d) {
   }
 }
 
-void ReadDefinitions(const json& top, const std::string& key, const std::string& what,
-                     std::vector<DefinitionSpec>& out) {
+// The layers as the definition rules see them.
+ProjectShape ShapeOf(const Description& d) {
+  ProjectShape shape;
+  for (const LayerSpec& l : d.layers) {
+    ShapeLayer layer{l.name, l.type, {}};
+    for (const FieldSpec& f : l.fields) layer.fields.push_back({f.name, f.type, f.units});
+    shape.layers.push_back(std::move(layer));
+  }
+  return shape;
+}
+
+// Appends the definitions of section `key` to `out`, whose first `existing`
+// entries are the project's own.
+void ReadDefinitions(const json& top, const std::string& key, DefinitionKind kind,
+                     const ProjectShape& shape, std::vector<DefinitionSpec>& out) {
+  const std::string what = DefinitionKindName(kind);
+  const std::size_t existing = out.size();
   const json* j = OptionalMember(top, key);
   if (!j) return;
   ExpectArray(*j, key);
@@ -263,9 +279,10 @@ void ReadDefinitions(const json& top, const std::string& key, const std::string&
     def.id = ReadId(RequiredMember(dj, path, "id"), MemberPath(path, "id"));
     for (std::size_t k = 0; k < out.size(); ++k) {
       if (out[k].id == def.id) {
-        FailAtPath(MemberPath(path, "id"), "a second " + what + " with id " +
-                                               std::to_string(def.id) + " (the first is " +
-                                               ElementPath(key, k) + ")");
+        FailAtPath(MemberPath(path, "id"),
+                   "a second " + what + " with id " + std::to_string(def.id) +
+                       (k < existing ? " (the project has one)"
+                                     : " (the first is " + ElementPath(key, k - existing) + ")"));
       }
     }
     def.name = ReadText(RequiredMember(dj, path, "name"), MemberPath(path, "name"));
@@ -276,6 +293,10 @@ void ReadDefinitions(const json& top, const std::string& key, const std::string&
       FailAtPath(path + " (id " + std::to_string(def.id) + ").definition",
                  "the definition cannot be read: " + error->ToString());
     }
+    if (auto fault = CheckDefinitionRules(kind, def.definition, shape)) {
+      FailAtPath(what + " " + std::to_string(def.id) + " '" + def.name + "', " + fault->Place(),
+                 fault->problem);
+    }
     out.push_back(std::move(def));
   }
 }
@@ -283,6 +304,7 @@ void ReadDefinitions(const json& top, const std::string& key, const std::string&
 void ReadAnalyses(const json& top, Description& d) {
   const json* j = OptionalMember(top, "analyses");
   if (!j) return;
+  const std::size_t existing = d.analyses.size();
   ExpectArray(*j, "analyses");
   for (std::size_t i = 0; i < j->size(); ++i) {
     const std::string path = ElementPath("analyses", i);
@@ -294,9 +316,11 @@ void ReadAnalyses(const json& top, Description& d) {
     a.id = ReadId(RequiredMember(aj, path, "id"), MemberPath(path, "id"));
     for (std::size_t k = 0; k < d.analyses.size(); ++k) {
       if (d.analyses[k].id == a.id) {
-        FailAtPath(MemberPath(path, "id"), "a second analysis with id " + std::to_string(a.id) +
-                                               " (the first is " + ElementPath("analyses", k) +
-                                               ")");
+        FailAtPath(MemberPath(path, "id"),
+                   "a second analysis with id " + std::to_string(a.id) +
+                       (k < existing ? " (the project has one)"
+                                     : " (the first is " + ElementPath("analyses", k - existing) +
+                                           ")"));
       }
     }
     a.name = ReadText(RequiredMember(aj, path, "name"), MemberPath(path, "name"));
@@ -328,11 +352,36 @@ Description ReadDescription(const json& top, const std::string& base_dir) {
   if (const json* s = OptionalMember(top, "settings")) ReadSettings(*s, d);
   ReadLayers(RequiredMember(top, "", "layers"), base_dir, d);
   CheckRecords(d);
-  ReadDefinitions(top, "surveys", "survey", d.surveys);
-  ReadDefinitions(top, "data_filters", "data filter", d.data_filters);
-  ReadDefinitions(top, "model_definitions", "model definition", d.model_definitions);
+  const ProjectShape shape = ShapeOf(d);
+  ReadDefinitions(top, "surveys", DefinitionKind::kSurvey, shape, d.surveys);
+  ReadDefinitions(top, "data_filters", DefinitionKind::kDataFilter, shape, d.data_filters);
+  ReadDefinitions(top, "model_definitions", DefinitionKind::kModelDefinition, shape,
+                  d.model_definitions);
   ReadAnalyses(top, d);
   return d;
+}
+
+Description ReadFragment(const json& top, const Description& project) {
+  Description d = project;
+  ExpectObject(top, "");
+  RefuseUnknownMembers(top, "", {"surveys", "data_filters", "model_definitions", "analyses"},
+                       "a fragment of a project description (layers and settings stay as the "
+                       "project has them)");
+  const ProjectShape shape = ShapeOf(d);
+  ReadDefinitions(top, "surveys", DefinitionKind::kSurvey, shape, d.surveys);
+  ReadDefinitions(top, "data_filters", DefinitionKind::kDataFilter, shape, d.data_filters);
+  ReadDefinitions(top, "model_definitions", DefinitionKind::kModelDefinition, shape,
+                  d.model_definitions);
+  ReadAnalyses(top, d);
+  Description added;
+  auto rest = [](const auto& all, const auto& before) {
+    return std::vector(all.begin() + static_cast<std::ptrdiff_t>(before.size()), all.end());
+  };
+  added.surveys = rest(d.surveys, project.surveys);
+  added.data_filters = rest(d.data_filters, project.data_filters);
+  added.model_definitions = rest(d.model_definitions, project.model_definitions);
+  added.analyses = rest(d.analyses, project.analyses);
+  return added;
 }
 
 }  // namespace pramble::sqlhost::description

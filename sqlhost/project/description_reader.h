@@ -67,6 +67,13 @@ struct Description {
 // `base_dir` ("" for the current folder).
 Description ReadDescription(const json& top, const std::string& base_dir);
 
+// The definitions and analyses of a fragment of a description (its sections
+// surveys, data_filters, model_definitions and analyses) read against
+// `project`: the project's layers, definitions and analyses as they stand.
+// The fragment's IDs must be new to the project; its analyses may name the
+// project's definitions. Answers only what the fragment adds.
+Description ReadFragment(const json& top, const Description& project);
+
 // The rows of a layer (description_rows.cc), read after its fields.
 // Rows given inline: "rows" of layer `layer`, each an array in field order.
 void ReadInlineRows(const json& rows, LayerSpec& layer);

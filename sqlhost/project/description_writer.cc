@@ -56,6 +56,24 @@ void WriteDefinitions(const Connection& db, const std::string& table,
 
 }  // namespace
 
+void WriteDefinitionsAndAnalyses(const Connection& db, const Description& d) {
+  WriteDefinitions(db, "surveys", d.surveys);
+  WriteDefinitions(db, "data_filters", d.data_filters);
+  WriteDefinitions(db, "model_definitions", d.model_definitions);
+  Statement s(db,
+              "INSERT INTO analyses (id, name, survey_id, data_filter_id, model_definition_id)"
+              " VALUES (?1, ?2, ?3, ?4, ?5)");
+  for (const auto& a : d.analyses) {
+    s.Reset();
+    s.Bind(1, host::Value{static_cast<std::int64_t>(a.id)})
+        .Bind(2, host::Value{a.name})
+        .Bind(3, host::Value{static_cast<std::int64_t>(a.survey)})
+        .Bind(4, host::Value{static_cast<std::int64_t>(a.data_filter)})
+        .Bind(5, host::Value{static_cast<std::int64_t>(a.model_definition)})
+        .Run();
+  }
+}
+
 void WriteProjectDatabase(const std::string& path, const Description& d) {
   const std::shared_ptr<Connection> c = NewDatabase(path);
   const Connection& db = *c;
@@ -71,23 +89,7 @@ void WriteProjectDatabase(const std::string& path, const Description& d) {
           .Run();
     }
   }
-  WriteDefinitions(db, "surveys", d.surveys);
-  WriteDefinitions(db, "data_filters", d.data_filters);
-  WriteDefinitions(db, "model_definitions", d.model_definitions);
-  {
-    Statement s(db,
-                "INSERT INTO analyses (id, name, survey_id, data_filter_id, model_definition_id)"
-                " VALUES (?1, ?2, ?3, ?4, ?5)");
-    for (const auto& a : d.analyses) {
-      s.Reset();
-      s.Bind(1, host::Value{static_cast<std::int64_t>(a.id)})
-          .Bind(2, host::Value{a.name})
-          .Bind(3, host::Value{static_cast<std::int64_t>(a.survey)})
-          .Bind(4, host::Value{static_cast<std::int64_t>(a.data_filter)})
-          .Bind(5, host::Value{static_cast<std::int64_t>(a.model_definition)})
-          .Run();
-    }
-  }
+  WriteDefinitionsAndAnalyses(db, d);
   {
     Statement ls(db,
                  "INSERT INTO layers (ord, name, layer_type, parent, table_name) "

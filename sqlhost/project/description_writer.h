@@ -9,12 +9,20 @@
 
 #include "sqlhost/project/description_reader.h"
 
+namespace pramble::sqlhost {
+class Connection;
+}
+
 namespace pramble::sqlhost::description {
 
 // Creates the project database at `path` (which must not exist): the schema,
 // the settings, the definitions, the analyses and the layers with their
 // fields. Failures throw host::HostError (sqlhost/dao/sqlite_connection.h).
 void WriteProjectDatabase(const std::string& path, const Description& d);
+
+// Inserts the definitions and analyses of `d` into the project database of
+// `db` (within the caller's transaction).
+void WriteDefinitionsAndAnalyses(const Connection& db, const Description& d);
 
 // Creates the data database at `path` (which must not exist): one table per
 // layer with its rows, and an index on each link field.

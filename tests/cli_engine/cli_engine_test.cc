@@ -121,5 +121,22 @@ TEST_F(CliEngineTest, LockedProjectDatabaseSameExitFromEveryCommand) {
   }
 }
 
+// Distances in metres declared as kilometres: R fits them, but the covered
+// strips come out larger than their regions; the run finishes with the
+// warning that names the likely mistake.
+TEST(UnitWarningTest, MetresDeclaredAsKilometresFinishWithTheWarning) {
+  TempDir temp;
+  nlohmann::json d = ExampleDescription();
+  for (auto& layer : d["layers"])
+    for (auto& field : layer["fields"])
+      if (field["name"] == "distance") field["units"] = "Kilometer";
+  sqlhost::CreateProjectFromJson(temp / "p", d, "");
+  const Outcome run = RunPramble({"run", temp / "p", "1"});
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_TRUE(Has(run.err, "status 2 Finished with warnings")) << run.err;
+  EXPECT_TRUE(Has(run.out, "is larger than its area")) << run.out;
+  EXPECT_TRUE(Has(run.out, "(metres declared as kilometres?)")) << run.out;
+}
+
 }  // namespace
 }  // namespace pramble::testing

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iomanip>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -91,7 +92,8 @@ class ExampleCliTest : public ::testing::Test {
   std::string Fill(const std::string& text) const {
     return pramble::testing::Fill(text, {{"\\n", "\n"}, {"\\t", "\t"}, {"EXAMPLE", kExample},
                                          {"NEW", work_ / "new"}, {"EMPTY", work_ / "empty"},
-                                         {"BADDB", work_ / "bad"}, {"DIR", dir_}});
+                                         {"BADDB", work_ / "bad"}, {"DATA", kData + "cli"},
+                                         {"DIR", dir_}});
   }
 
   TempDir work_;
@@ -106,7 +108,8 @@ TEST_F(ExampleCliTest, CommandLinesExitCodesAndMessages) {
     SCOPED_TRACE(cells[0]);
     ASSERT_EQ(cells.size(), 4u);
     std::vector<std::string> args;
-    for (const std::string& w : Words(cells[0])) args.push_back(Fill(w));
+    std::istringstream words(cells[0]);
+    for (std::string w; words >> std::quoted(w);) args.push_back(Fill(w));
     const Outcome o = RunPramble(args);
     EXPECT_EQ(o.code, std::stoi(cells[1])) << o.err;
     for (const auto& [seen, wanted] : {std::pair{o.err, Fill(cells[2])}, {o.out, Fill(cells[3])}}) {

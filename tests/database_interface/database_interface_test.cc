@@ -108,7 +108,7 @@ TEST_F(PreparationTest, CommandFolderWithAndWithoutTheLastSlash) {
 // file is asked for, but no data file is written.
 TEST_F(PreparationTest, NothingToDoStillMakesTheCommandFile) {
   nlohmann::json d = Description12();
-  d["model_definitions"][0]["definition"] = "Method io; Detection F; Density no;";
+  d["model_definitions"][0]["definition"] = "Method io; Detection F; Density F;";
   Open(d);
   NewLog();
   auto dbi = NewInterface();

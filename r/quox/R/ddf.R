@@ -290,6 +290,13 @@ ddf.meta <- function(meta, data) {
   if (!is.numeric(left) || length(left) != 1L || !is.finite(left) || left < 0 || left >= width) {
     stop("meta.data left must be a number from 0 up to the width", call. = FALSE)
   }
+  d <- if (binned) data$distend else data$distance
+  d <- d[is.finite(d)]
+  if (length(d) && all(d < width / 100)) {
+    warning("every distance is under a hundredth of the truncation width (", format(width),
+            "): the distances are probably in a larger unit than the width is meant in ",
+            "(kilometres where the field declares metres?)", call. = FALSE)
+  }
   list(width = width, left = left, binned = binned)
 }
 

@@ -40,6 +40,7 @@ dht <- function(model, region.table, sample.table, obs.table, subset = NULL, se 
   nr <- nrow(reg)
   reg$covered <- 2 * w.strip * reg$effort * cu
   reg$area.used <- ifelse(reg$area > 0, reg$area, reg$covered)
+  warn.covered.area(reg)
   ob <- tabs$objects
   size <- model$size
 
@@ -354,4 +355,18 @@ fmt.table <- function(tab) {
     if (is.numeric(tab[[nm]])) tab[[nm]] <- signif(tab[[nm]], 6)
   }
   tab
+}
+
+# A strip twice the width along the effort cannot cover more than its
+# region: when it does, the distances, effort or area are not in the units
+# their fields declare, and every estimate is off by the same factor.
+warn.covered.area <- function(reg) {
+  big <- which(reg$area > 0 & reg$covered > reg$area)
+  if (!length(big)) return(invisible())
+  r <- big[1]
+  warning("the covered area of region '", reg$label[r], "' (2 x width x effort = ",
+          format(reg$covered[r], digits = 6), ") is larger than its area (",
+          format(reg$area[r], digits = 6), "): the distances or the effort are probably in a ",
+          "smaller unit than their fields declare (metres declared as kilometres?), or the ",
+          "area in a larger one", call. = FALSE)
 }

@@ -80,3 +80,10 @@ test_that("print names the units and shows every requested table", {
   }
   expect_false(any(grepl("Correlation|Estimates by sample|Variance-covariance", capture.output(print(r)))))
 })
+
+test_that("a covered area beyond the region's area and distances far inside the width are warned of", {
+  expect_warning(run.dht(1, region = data.frame(Region.Label = c("A", "B"), Area = c(0.2, 20))),
+                 "covered area of region 'A' \\(2 x width x effort = 0.5\\) is larger than its area \\(0.2\\)")
+  km <- transform(tiny$ddf, distance = distance / 1000)
+  expect_warning(fit(km, "ds", key = "unif"), "every distance is under a hundredth of the truncation width \\(50\\)")
+})
