@@ -121,17 +121,26 @@ int RunItem(const std::string& dir, std::int32_t id, bool debug) {
   return ExitCodeOfFinalStatus(result.final_status);
 }
 
-int ResetItem(const std::string& dir, std::int32_t id) {
-  auto project = OpenWithItem("reset", dir, id);
+// Opens the project, takes item `id`'s lock for `command` (kept in `lock`)
+// and resets the item through the engine, printing its log. kExitOk when
+// the reset left nothing behind.
+int ResetUnderLock(const std::string& command, const std::string& dir, std::int32_t id,
+                   std::shared_ptr<sqlhost::Project>& project, sqlhost::ItemLock& lock) {
+  project = OpenWithItem(command, dir, id);
   if (!project) return kExitNoInput;
   int code = kExitOk;
-  sqlhost::ItemLock item_lock;
-  if (!LockItem(*project, "reset", dir, id, item_lock, code)) return code;
-  EngineSession session(project, "reset");
+  if (!LockItem(*project, command, dir, id, lock, code)) return code;
+  EngineSession session(project, command);
   const bool reset = session.engine().ResetItem(id);
   PrintText(std::cout, session.engine().Log());
   // A reset that logged an error left something behind.
   return reset && session.LogSeverity() < 2 ? kExitOk : kExitRunErrors;
+}
+
+int ResetItem(const std::string& dir, std::int32_t id) {
+  std::shared_ptr<sqlhost::Project> project;
+  sqlhost::ItemLock lock;
+  return ResetUnderLock("reset", dir, id, project, lock);
 }
 
 // The stored "Log" or "Output" text of the item's results row.
@@ -170,21 +179,14 @@ int ShowStats(const std::string& dir, std::int32_t id) {
 // Resets item `id` as `reset` does and, when nothing was left behind,
 // deletes it with the definitions that no other item uses.
 int RemoveItem(const std::string& dir, std::int32_t id) {
-  auto project = OpenWithItem("remove", dir, id);
-  if (!project) return kExitNoInput;
-  int code = kExitOk;
-  sqlhost::ItemLock item_lock;
-  if (!LockItem(*project, "remove", dir, id, item_lock, code)) return code;
-  {
-    EngineSession session(project, "remove");
-    const bool reset = session.engine().ResetItem(id);
-    if (!reset || session.LogSeverity() >= 2) {
-      PrintText(std::cout, session.engine().Log());
-      std::cerr << "pramble remove: analysis item " << id
-                << " was not removed: its results could not all be reset\n";
-      return kExitRunErrors;
-    }
+  std::shared_ptr<sqlhost::Project> project;
+  sqlhost::ItemLock lock;
+  const int code = ResetUnderLock("remove", dir, id, project, lock);
+  if (code == kExitRunErrors) {
+    std::cerr << "pramble remove: analysis item " << id
+              << " was not removed: its results could not all be reset\n";
   }
+  if (code != kExitOk) return code;
   std::string what;
   for (const std::string& part : sqlhost::DeleteItem(*project, id))
     what += (what.empty() ? "" : ", ") + part;

@@ -1,6 +1,7 @@
 #include "sqlhost/project/definition_rules.h"
 
 #include "sqlhost/project/definition_rule_table.h"
+#include "sqlhost/project/description_json.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -21,11 +22,7 @@ using rules::Kind;
 using rules::OptionRule;
 using rules::Rules;
 
-std::string Join(const std::vector<std::string>& items, const std::string& separator) {
-  std::string out;
-  for (std::size_t i = 0; i < items.size(); ++i) out += (i ? separator : "") + items[i];
-  return out;
-}
+using description::JoinTexts;
 
 std::string Suggest(const std::string& word, const std::vector<std::string>& names,
                     const std::string& quote_prefix = "") {
@@ -135,7 +132,7 @@ class Checker {
   static std::string OptionList(const CommandRule& rule) {
     std::vector<std::string> names;
     for (const OptionRule& o : rule.options) names.push_back(std::string("/") + o.name);
-    return Join(names, ", ");
+    return JoinTexts(names, ", ");
   }
 
   // Why `value` does not fit `kind`, or nullopt when it does. `what` names the
@@ -152,7 +149,7 @@ class Checker {
           if (host::EqualsNoCase(c, value)) return std::nullopt;
         }
         return (value.empty() ? what + " needs a value" : shown + " is not a value of " + what) +
-               ": one of " + Join(choices, ", ") + Suggest(value, choices);
+               ": one of " + JoinTexts(choices, ", ") + Suggest(value, choices);
       case Kind::kNumber:
       case Kind::kPositive:
       case Kind::kNonNegative: {
@@ -216,7 +213,7 @@ class Checker {
         }
       case Kind::kAreaUnit:
         if (SquareMetresPerAreaUnit(value)) return std::nullopt;
-        return shown + " is not an area unit: one of " + Join(AreaUnitNames(), ", ") +
+        return shown + " is not an area unit: one of " + JoinTexts(AreaUnitNames(), ", ") +
                Suggest(value, AreaUnitNames());
       case Kind::kFormula:
         return CheckFormula(value, what);
@@ -262,7 +259,7 @@ class Checker {
       if (host::EqualsNoCase(f.name, value)) {
         if (distance && !MetresPerLengthUnit(f.units)) {
           return what + ": the field '" + f.name + "' of layer '" + obs->name +
-                 "' needs a length unit (" + Join(LengthUnitNames(), ", ") + ")";
+                 "' needs a length unit (" + JoinTexts(LengthUnitNames(), ", ") + ")";
         }
         return std::nullopt;
       }
@@ -293,8 +290,8 @@ class Checker {
                                : MetresPerLengthUnit(f.units).has_value();
         if (unit) return std::nullopt;
         return what + ": the field '" + f.name + "' of layer '" + l.name + "' needs " +
-               (area ? "an area unit (" + Join(AreaUnitNames(), ", ")
-                     : "a length unit (" + Join(LengthUnitNames(), ", ")) +
+               (area ? "an area unit (" + JoinTexts(AreaUnitNames(), ", ")
+                     : "a length unit (" + JoinTexts(LengthUnitNames(), ", ")) +
                ")";
       }
     }
@@ -311,7 +308,7 @@ class Checker {
       if (value == codes.back()) return std::nullopt;
     }
     return what + ": the project has no " + (sample ? "sample " : "") + "layer of type '" +
-           value + "' (its " + (sample ? "sample " : "") + "layer types: " + Join(codes, ", ") +
+           value + "' (its " + (sample ? "sample " : "") + "layer types: " + JoinTexts(codes, ", ") +
            ")";
   }
 
@@ -337,7 +334,7 @@ class Checker {
     if (dot != std::string::npos && columns.count(name.substr(dot + 1))) return std::nullopt;
     const std::vector<std::string> names(columns.begin(), columns.end());
     return what + ": '" + name + "' is not a column of the detection data (" +
-           Join(names, ", ") + ")" + Suggest(name, names);
+           JoinTexts(names, ", ") + ")" + Suggest(name, names);
   }
 
   // Names in the formula that are not followed by "(" (functions) must be

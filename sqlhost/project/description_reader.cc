@@ -341,6 +341,16 @@ void ReadAnalyses(const json& top, Description& d) {
   }
 }
 
+// The definitions against the layers of `d`, then the analyses.
+void ReadDefinitionsAndAnalyses(const json& top, Description& d) {
+  const ProjectShape shape = ShapeOf(d);
+  ReadDefinitions(top, "surveys", DefinitionKind::kSurvey, shape, d.surveys);
+  ReadDefinitions(top, "data_filters", DefinitionKind::kDataFilter, shape, d.data_filters);
+  ReadDefinitions(top, "model_definitions", DefinitionKind::kModelDefinition, shape,
+                  d.model_definitions);
+  ReadAnalyses(top, d);
+}
+
 }  // namespace
 
 Description ReadDescription(const json& top, const std::string& base_dir) {
@@ -352,12 +362,7 @@ Description ReadDescription(const json& top, const std::string& base_dir) {
   if (const json* s = OptionalMember(top, "settings")) ReadSettings(*s, d);
   ReadLayers(RequiredMember(top, "", "layers"), base_dir, d);
   CheckRecords(d);
-  const ProjectShape shape = ShapeOf(d);
-  ReadDefinitions(top, "surveys", DefinitionKind::kSurvey, shape, d.surveys);
-  ReadDefinitions(top, "data_filters", DefinitionKind::kDataFilter, shape, d.data_filters);
-  ReadDefinitions(top, "model_definitions", DefinitionKind::kModelDefinition, shape,
-                  d.model_definitions);
-  ReadAnalyses(top, d);
+  ReadDefinitionsAndAnalyses(top, d);
   return d;
 }
 
@@ -367,12 +372,7 @@ Description ReadFragment(const json& top, const Description& project) {
   RefuseUnknownMembers(top, "", {"surveys", "data_filters", "model_definitions", "analyses"},
                        "a fragment of a project description (layers and settings stay as the "
                        "project has them)");
-  const ProjectShape shape = ShapeOf(d);
-  ReadDefinitions(top, "surveys", DefinitionKind::kSurvey, shape, d.surveys);
-  ReadDefinitions(top, "data_filters", DefinitionKind::kDataFilter, shape, d.data_filters);
-  ReadDefinitions(top, "model_definitions", DefinitionKind::kModelDefinition, shape,
-                  d.model_definitions);
-  ReadAnalyses(top, d);
+  ReadDefinitionsAndAnalyses(top, d);
   Description added;
   auto rest = [](const auto& all, const auto& before) {
     return std::vector(all.begin() + static_cast<std::ptrdiff_t>(before.size()), all.end());

@@ -10,6 +10,7 @@
 
 #include "pramble/host/value.h"
 #include "sqlhost/project/csv_reader.h"
+#include "sqlhost/project/description_json.h"
 #include "sqlhost/project/project_error.h"
 #include "sqlhost/util/number_text.h"
 #include "sqlhost/util/units.h"
@@ -24,9 +25,7 @@ using json = nlohmann::json;
 }
 
 std::string Join(const std::vector<std::string>& items) {
-  std::string out;
-  for (const std::string& item : items) out += (out.empty() ? "" : ", ") + item;
-  return out;
+  return description::JoinTexts(items, ", ");
 }
 
 // One CSV table with a header row; cells are read by column name with the

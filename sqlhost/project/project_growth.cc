@@ -85,11 +85,11 @@ std::string DefaultModelName(const std::string& definition, std::int32_t id) {
 
 // Checks and writes what `fragment` adds, within the caller's transaction
 // (so that the IDs read are still free when the rows go in).
-Additions AddWithin(const Connection& db, Project& project, const nlohmann::json& fragment,
-                    const std::string& file) {
+Additions AddWithin(const Connection& db, const Description& project,
+                    const nlohmann::json& fragment, const std::string& file) {
   Description added;
   try {
-    added = description::ReadFragment(fragment, DescriptionOf(project));
+    added = description::ReadFragment(fragment, project);
   } catch (const description::Problem& p) {
     throw DescriptionError(ProblemMessage(p, file));
   }
@@ -106,7 +106,9 @@ Additions AddWithin(const Connection& db, Project& project, const nlohmann::json
 Additions AddFragment(Project& project, const nlohmann::json& fragment, const std::string& file) {
   Additions result;
   InTransaction(project,
-                [&](const Connection& db) { result = AddWithin(db, project, fragment, file); });
+                [&](const Connection& db) {
+                  result = AddWithin(db, DescriptionOf(project), fragment, file);
+                });
   return result;
 }
 
@@ -140,7 +142,7 @@ std::int32_t AddModelItem(Project& project, const std::string& definition, std::
            {"survey", base->survey},
            {"data_filter", base->data_filter},
            {"model_definition", model_id}}}}};
-    AddWithin(db, project, fragment, "");
+    AddWithin(db, d, fragment, "");
   });
   project.NotifyItemChanged();
   return item_id;
