@@ -32,6 +32,8 @@ dht <- function(model, region.table, sample.table, obs.table, subset = NULL, se 
     stop("options convert.units must be a positive number", call. = FALSE)
   }
   level <- options$ci.level %||% 0.95
+  units <- if (is.null(options$units)) unit.names(getOption("quox.units"), "option quox.units")
+           else unit.names(options$units, "options units")
   tabs <- dht.tables(model, region.table, sample.table, obs.table)
   meta <- model$meta.data
   w.strip <- meta$width - meta$left
@@ -50,7 +52,7 @@ dht <- function(model, region.table, sample.table, obs.table, subset = NULL, se 
   npar <- length(model$par)
   df.det <- max(length(model$ht) - npar, 1)
   res <- list(method = model$method, varflag = varflag, convert.units = cu, width = meta$width,
-              left = meta$left, units = options$units, se = se, level = level,
+              left = meta$left, units = units, se = se, level = level,
               regions = reg, samples = smp, nregions = nr)
   for (g in names(groups)) {
     s <- groups[[g]]
@@ -279,12 +281,13 @@ dht.bysample <- function(model, ob, smp, size) {
 
 print.dht <- function(x, cor = FALSE, bysample = FALSE, vcmatrices = FALSE, ...) {
   cat("\nDensity and abundance estimates (detection function method ", x$method, ")\n", sep = "")
-  u <- x$units
+  u <- lapply(x$units, unit.word)
+  per.area <- u$area %||% "unit of area"
   cat("Units: distances in ", u$distance %||% "the units of the distance column",
       " (truncation ", format(x$left), " to ", format(x$width), "), effort in ",
       u$effort %||% "the units of the Effort column", ", area in ",
       u$area %||% "the units of the Area column", ".\n", sep = "")
-  cat("Density is per ", if (!is.null(u$area)) u$area else "unit of area", "; convert.units = ",
+  cat("Density is per ", per.area, "; convert.units = ",
       format(x$convert.units), " (Area / (2 width convert.units Effort) is a pure number).\n", sep = "")
   if (any(x$regions$area <= 0)) {
     cat("Regions without an area are given their covered area: their abundance is that of the covered region.\n")
@@ -307,7 +310,7 @@ print.dht <- function(x, cor = FALSE, bysample = FALSE, vcmatrices = FALSE, ...)
     print(show.rows(fmt.table(st)), row.names = FALSE)
     cat("\nAbundance (", what, ")\n", sep = "")
     print(show.rows(fmt.table(r$N)), row.names = FALSE)
-    cat("\nDensity (", what, " per ", if (!is.null(u$area)) u$area else "unit of area", ")\n", sep = "")
+    cat("\nDensity (", what, " per ", per.area, ")\n", sep = "")
     print(show.rows(fmt.table(r$D)), row.names = FALSE)
   }
   if (!is.null(x$Expected.S)) {
@@ -342,6 +345,26 @@ print.dht <- function(x, cor = FALSE, bysample = FALSE, vcmatrices = FALSE, ...)
   cat("\n")
   invisible(x)
 }
+
+# The units named in u (a list or named character vector with any of
+# distance, effort and area; NULL for none) as a list of the non-empty names.
+unit.names <- function(u, what) {
+  if (!length(u)) return(NULL)
+  keys <- c("distance", "effort", "area")
+  ok <- (is.list(u) || is.character(u)) && !is.null(names(u)) && all(names(u) %in% keys) &&
+    all(vapply(u, function(v) is.character(v) && length(v) == 1L && !is.na(v), TRUE))
+  if (!ok) {
+    stop(what, " must be a list of unit names under distance, effort and area, such as ",
+         "list(distance = \"Meter\", area = \"Square kilometer\")", call. = FALSE)
+  }
+  u <- lapply(as.list(u), trimws)
+  u <- u[nzchar(unlist(u))]
+  if (length(u)) u else NULL
+}
+
+# A unit name as a word in a sentence: "Square kilometer" becomes "square
+# kilometer"; abbreviations such as "NM" stay as they are.
+unit.word <- function(u) if (grepl("^[A-Z][a-z]", u)) paste0(tolower(substr(u, 1, 1)), substring(u, 2)) else u
 
 # Sums of v by the levels of the factor f, 0 for a level without values.
 totals.by <- function(v, f) {

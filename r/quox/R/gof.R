@@ -11,13 +11,16 @@
 # Cramer-von Mises test (exact distances only): u_i = F_i(x_i), the fitted
 # distribution function of object i's distance; W = 1/(12n) +
 # sum (u_(i) - (2i - 1)/(2n))^2 and its asymptotic distribution. The Q-Q
-# plot shows the fitted u_(i) against the empirical (i - 0.5)/n.
+# plot shows the fitted u_(i) against the empirical (i - 0.5)/n; its title
+# names the model (see page.title).
 
 ddf.gof <- function(model, breaks = NULL, nc = NULL, qq = TRUE, lwd = 1, lty = 1, pch = 1,
                     cex = 1, main = "", ...) {
   if (!inherits(model, "ddf")) stop("ddf.gof needs a model fitted by ddf()", call. = FALSE)
   res <- gof.tests(model, breaks, nc)
-  if (qq && !is.null(res$qq)) gof.qqplot(res$qq, lwd = lwd, lty = lty, pch = pch, cex = cex, main = main)
+  if (qq && !is.null(res$qq)) {
+    gof.qqplot(res$qq, lwd = lwd, lty = lty, pch = pch, cex = cex, main = page.title(model, "Q-Q plot", main))
+  }
   res
 }
 
@@ -72,7 +75,7 @@ gof.tests <- function(model, breaks = NULL, nc = NULL) {
 # current graphics device.
 gof.qqplot <- function(qq, lwd = 1, lty = 1, pch = 1, cex = 1, main = "") {
   plot(qq$empirical, qq$fitted, xlim = c(0, 1), ylim = c(0, 1), xlab = "Empirical cdf",
-       ylab = "Fitted cdf", main = main, pch = pch, cex = cex)
+       ylab = "Fitted cdf", main = main, cex.main = title.cex(main), pch = pch, cex = cex)
   abline(0, 1, lwd = lwd, lty = lty)
 }
 

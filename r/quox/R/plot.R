@@ -7,6 +7,10 @@
 # object's fitted value. Conditional pages (double-observer methods) show,
 # per interval, the proportion of the objects seen by one observer that the
 # other observer also saw, with the mean fitted conditional probability.
+#
+# Every page's title names the model (model.title) above the page's own
+# title, below a non-blank maintitle; the distance axis names the distance
+# unit of options(quox.units) when it is set.
 
 plot.ddf <- function(x, which = NULL, breaks = NULL, nc = NULL, maintitle = "", showpoints = TRUE,
                      lwd = 1, lty = 1, pch = 1, cex = 1, ...) {
@@ -19,8 +23,9 @@ plot.ddf <- function(x, which = NULL, breaks = NULL, nc = NULL, maintitle = "", 
   o <- model$data
   nht <- length(model$ht)
   wt <- 1 / model$fitted
+  xlab <- distance.label()
   for (pg in pages) {
-    title <- if (nzchar(trimws(maintitle))) paste(maintitle, pg$title, sep = "\n") else pg$title
+    title <- page.title(model, pg$title, maintitle)
     if (pg$kind == "unconditional") {
       f.grid <- matrix(pg$f(rep(seq_len(nht), times = length(grid)), rep(grid, each = nht)), nrow = nht)
       line <- colSums(f.grid * wt) / sum(wt)
@@ -48,13 +53,54 @@ plot.ddf <- function(x, which = NULL, breaks = NULL, nc = NULL, maintitle = "", 
       }
     }
     ylim <- c(0, max(1, height, line, na.rm = TRUE) * 1.05)
-    plot(NA, xlim = c(meta$left, meta$width), ylim = ylim, xlab = "Distance",
-         ylab = "Detection probability", main = title, ...)
+    plot(NA, xlim = c(meta$left, meta$width), ylim = ylim, xlab = xlab,
+         ylab = "Detection probability", main = title, cex.main = title.cex(title), ...)
     rect(breaks[-length(breaks)], 0, breaks[-1L], height)
     lines(grid, line, lwd = lwd, lty = lty)
     if (!is.null(pts)) points(pts$x, pts$y, pch = pch, cex = cex)
   }
   invisible(NULL)
+}
+
+# The model a fit shows, in one line: the method, the key and the ds and mr
+# formulas that it has, e.g. "io: hn key, ds ~1, mr ~distance",
+# "ds: hr key, ~1" or "io.fi: mr ~distance + sex".
+model.title <- function(model) {
+  f <- function(x) gsub("\\s+", " ", paste(deparse(x, width.cutoff = 500L), collapse = " "))
+  parts <- character(0)
+  if (!is.null(model$ds)) parts <- paste(model$ds$key, "key")
+  if (is.null(model$mr)) {
+    parts <- c(parts, f(model$ds$formula))
+  } else {
+    if (!is.null(model$ds)) parts <- c(parts, paste("ds", f(model$ds$formula)))
+    parts <- c(parts, paste("mr", f(model$mr$formula)))
+  }
+  paste0(model$method, ": ", paste(parts, collapse = ", "))
+}
+
+# The title of a page: the caller's title unless blank, the model and the
+# page's own title, one a line.
+page.title <- function(model, title, main = "") {
+  main <- if (is.character(main) && length(main) == 1L && nzchar(trimws(main))) main
+  paste(c(main, model.title(model), title), collapse = "\n")
+}
+
+# The size of a title (cex.main) that keeps its longest line within the
+# figure on the current device; titles are centred on the plot region.
+title.cex <- function(title) {
+  cex <- graphics::par("cex.main")
+  w <- max(graphics::strwidth(strsplit(title, "\n", fixed = TRUE)[[1]], units = "inches", cex = cex,
+                              font = graphics::par("font.main")))
+  mai <- graphics::par("mai")
+  room <- 0.96 * (graphics::par("fin")[1] - mai[2] - mai[4] + 2 * min(mai[2], mai[4]))
+  if (w > room) cex * room / w else cex
+}
+
+# The label of the distance axis: "Distance (Meter)" with the distance unit
+# of options(quox.units), "Distance" without.
+distance.label <- function() {
+  u <- unit.names(getOption("quox.units"), "option quox.units")$distance
+  if (is.null(u)) "Distance" else paste0("Distance (", u, ")")
 }
 
 # The pages of a method: unconditional functions take indices among the

@@ -76,9 +76,11 @@ stat.table <- function(codes, values) {
 }
 
 # Writes the statistics (a table of code and value) to file, appending when
-# append is TRUE, and returns the number of lines written.
-write.stats <- function(file, append, stats) {
-  lines <- stat.lines(stats$code, stats$value)
+# append is TRUE, and returns the number of lines written. precise writes
+# every value with 17 significant digits, enough to read back the same
+# double.
+write.stats <- function(file, append, stats, precise = FALSE) {
+  lines <- stat.lines(stats$code, stats$value, precise)
   con <- file(file, open = if (isTRUE(append)) "a" else "w")
   on.exit(close(con))
   if (length(lines)) writeLines(lines, con)
@@ -86,11 +88,12 @@ write.stats <- function(file, append, stats) {
 }
 
 # The lines of the statistics file: up to 9 significant digits and no
-# exponent; values that are not finite are left out.
-stat.lines <- function(codes, values) {
+# exponent, or (precise) 17 significant digits in C's %.17g form; values
+# that are not finite are left out.
+stat.lines <- function(codes, values, precise = FALSE) {
   values <- suppressWarnings(as.numeric(values))
   keep <- is.finite(values)
   if (!any(keep)) return(character(0))
-  txt <- formatC(values[keep], digits = 9, format = "fg")
+  txt <- if (isTRUE(precise)) sprintf("%.17g", values[keep]) else formatC(values[keep], digits = 9, format = "fg")
   paste0(sprintf("%04d", as.integer(codes[keep])), "\t", trimws(txt))
 }

@@ -109,3 +109,24 @@ on.device <- function(expr) {
 
 # The rows of the tab-separated case table f of the folder cases/, as text.
 read.cases <- function(f) read.delim(file.path("cases", f), quote = "", comment.char = "", colClasses = "character")
+
+# The lines of a case-table cell, written with \n between them.
+cell.lines <- function(x) strsplit(x, "\\n", fixed = TRUE)[[1]]
+
+# The value of expr with options(quox.units = units) in force.
+with.units <- function(units, expr) {
+  old <- options(quox.units = units)
+  on.exit(options(old))
+  expr
+}
+
+# The texts (titles, axis labels) of the last page that expr draws, on a
+# null device of its own.
+drawn.texts <- function(expr) {
+  on.device({
+    grDevices::dev.control("enable")
+    expr
+    page <- grDevices::recordPlot()[[1]]
+  })
+  unlist(lapply(page, function(e) Filter(is.character, as.list(e[[2]]))), use.names = FALSE)
+}

@@ -44,8 +44,8 @@ command.file <- function(golden, dir) {
 # Runs the command file in a fresh folder holding the survey's data files
 # (CR LF line ends, as the engine writes it), and returns the exit status
 # and log with what the run left behind: the results and statistics files'
-# lines and the plot files.
-run.command.file <- function(golden) {
+# lines and the plot files. env: the host's environment variables, c(NAME = value).
+run.command.file <- function(golden, env = character(0)) {
   skip_if(!file.exists(file.path(golden.dir, golden)),
           paste0(golden, " not in ", golden.dir, ": the command files are the repository's, not the package's"))
   skip_if(!file.exists(Sys.getenv("QUOX_SUPPORT_FILE")) || !file.exists(Sys.getenv("QUOX_ARCHIVE")),
@@ -56,16 +56,19 @@ run.command.file <- function(golden) {
   writeBin(charToRaw(paste0(paste(command.file(golden, dir), collapse = "\r\n"), "\r\n")), file.path(dir, "in.r"))
   old <- setwd(dir)
   on.exit(setwd(old), add = TRUE, after = FALSE)
+  env <- if (length(env)) paste0(names(env), "=", shQuote(env)) else character(0)
   status <- system2(file.path(R.home("bin"), "R"), c("--no-save", "--no-restore", "-f", "in.r"),
-                    stdout = "log.r", stderr = "log.r")
+                    stdout = "log.r", stderr = "log.r", env = env)
   lines <- function(f) if (file.exists(f)) readLines(f) else character(0)
   list(status = status, log = paste(lines("log.r"), collapse = "\n"), res = lines("res.r"), stats = lines("stat.r"),
-       plots = list.files(".", pattern = "png$"))
+       precise = lines("precise.r"), plots = list.files(".", pattern = "png$"))
 }
 
 for (binned in c(FALSE, TRUE)) {
   test_that(paste("a complete command file runs cleanly,", if (binned) "binned distances" else "exact distances"), {
-    r <- run.command.file(if (binned) "io_binned.r" else "io_exact.r")
+    # the binned run as a host that knows the area unit and wants the precise statistics
+    r <- run.command.file(if (binned) "io_binned.r" else "io_exact.r",
+                          if (binned) c(PRAMBLE_AREA_UNIT = "Square kilometer", PRAMBLE_PRECISE_STATS = "precise.r"))
     expect_equal(r$status, 0L)
     expect_false(grepl("error|execution halted|warning", r$log, ignore.case = TRUE))
     titles <- grep("^\t.*\t$", r$res, value = TRUE)
@@ -73,6 +76,8 @@ for (binned in c(FALSE, TRUE)) {
                                         "Detection Fct/GOF", "Detection Fct/Plot: Detection Probability",
                                         "Density Estimates and associated quantities"), "\t"))
     expect_true(all(grepl("^[0-9]{4}\t", r$stats)))
+    expect_equal(substr(r$precise, 1, 5), if (binned) substr(r$stats, 1, 5) else character(0))
+    expect_true(any(startsWith(r$res, paste("Density is per", if (binned) "square kilometer;" else "unit of area;"))))
     expect_true(all(c("0001", "0003", "0006", "1000", "1010", "1020", "2000") %in% substr(r$stats, 1, 4)))
     expect_equal(sort(r$plots), sort(c(if (!binned) "qq.7.01.png", sprintf("ddf.7.%02d.png", 1:6))))
   })

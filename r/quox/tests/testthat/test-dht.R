@@ -87,3 +87,15 @@ test_that("a covered area beyond the region's area and distances far inside the 
   km <- transform(tiny$ddf, distance = distance / 1000)
   expect_warning(fit(km, "ds", key = "unif"), "every distance is under a hundredth of the truncation width \\(50\\)")
 })
+
+units <- read.cases("units.tsv")
+m.tiny <- fit(tiny$ddf, "ds", key = "unif")
+for (i in seq_len(nrow(units))) {
+  test_that(paste("print names the units:", units$case[i]), {
+    opt <- list(varflag = 1, convert.units = 0.001, units = eval(parse(text = units$units[i])))
+    res <- with.units(eval(parse(text = units$option[i])),
+                      dht(m.tiny, tiny$region, tiny$sample, tiny$obs, options = opt))
+    out <- capture.output(print(res))
+    for (l in cell.lines(units$lines[i])) expect_true(l %in% out, info = l)
+  })
+}

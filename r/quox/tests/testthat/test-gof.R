@@ -59,3 +59,15 @@ test_that("plot draws one page per detection function of the method", {
     unlink(dir, recursive = TRUE)
   }
 })
+
+titles <- read.cases("titles.tsv")
+for (i in seq_len(nrow(titles))) {
+  test_that(paste("the title names the model:", titles$case[i]), {
+    tc <- titles[i, ]
+    m <- fit(d, tc$method, mr = as.formula(tc$mr), key = tc$key)
+    texts <- with.units(list(distance = tc$unit), drawn.texts(
+      if (tc$page == "qq") ddf.gof(m, main = tc$maintitle) else plot(m, which = as.integer(tc$page), maintitle = tc$maintitle)))
+    expect_true(gsub("\\n", "\n", tc$title, fixed = TRUE) %in% texts)
+    expect_true(tc$xlab %in% texts)
+  })
+}

@@ -71,3 +71,23 @@ test_that("the support file writes what the package writes, checks factors and r
   e$remove.quox.support.functions()
   expect_equal(ls(e, all.names = TRUE), character(0))
 })
+
+test_that("the support file takes the units and writes the statistics at full precision beside the file", {
+  vars <- c(PRAMBLE_PRECISE_STATS = tempfile(), PRAMBLE_DISTANCE_UNIT = "Meter", PRAMBLE_EFFORT_UNIT = "",
+            PRAMBLE_AREA_UNIT = " square kilometer")
+  f <- tempfile()
+  old <- options(quox.units = NULL)
+  on.exit({ unlink(c(f, vars[[1]])); Sys.unsetenv(names(vars)); options(old) })
+  do.call(Sys.setenv, as.list(vars))
+  writeLines("old content", vars[[1]])
+  e <- support.env()
+  skip_if(is.null(e), "support file not found")
+  expect_identical(getOption("quox.units"), list(distance = "Meter", area = "square kilometer"))
+  e$write.stats.ddf(f, FALSE, m, summary(m), g)
+  e$write.stats.dht(f, TRUE, r)
+  s <- rbind(ddf.stats(m, summary(m), g), dht.stats(r))
+  s <- s[is.finite(s$value), ]
+  l <- readLines(vars[[1]])
+  expect_identical(substr(l, 1, 5), substr(readLines(f), 1, 5))
+  expect_identical(as.numeric(substring(l, 6)), s$value)
+})
