@@ -21,6 +21,7 @@ using sqlhost::description::DefinitionSpec;
 constexpr const char* kStyle = R"(
 body { font-family: sans-serif; margin: 2em; color: #222; max-width: 80em; }
 h1 { font-size: 1.6em; } h2 { border-bottom: 1px solid #999; margin-top: 2em; }
+.wide { overflow-x: auto; }
 table { border-collapse: collapse; margin: 0.5em 0 1em; font-size: 0.9em; }
 th, td { border: 1px solid #bbb; padding: 0.2em 0.5em; }
 th { background: #eee; } td.num { text-align: right; font-variant-numeric: tabular-nums; }
@@ -214,11 +215,11 @@ void ItemSection(std::ostringstream& html, sqlhost::Project& project,
   html << "<h3>Estimates</h3>\n";
   EstimatesTable(*record).PrintHtml(html);
   html << "<h3>Detection function</h3>\n<div class=\"fit\">\n";
+  GoodnessOfFit(html, *record);
   int page = 0;
   for (const auto& file : PlotFiles(project.folder(), "ddf", id))
     Figure(html, file, "Detection function, page " + std::to_string(++page));
   for (const auto& file : PlotFiles(project.folder(), "qq", id)) Figure(html, file, "Q-Q plot");
-  GoodnessOfFit(html, *record);
   html << "</div>\n<h3>Warnings</h3>\n";
   const std::vector<std::string> warnings =
       Warnings(sqlhost::StoredResultText(project, id, "Log").value_or(""));
@@ -267,7 +268,9 @@ std::string ReportHtml(sqlhost::Project& project, const std::vector<std::int32_t
     int number = 0;
     for (const sqlhost::ComparisonGroup& g : sqlhost::CompareItems(project, ids).groups) {
       html << "<h3>Group " << ++number << ": " << Escaped(g.label) << "</h3>\n";
+      html << "<div class=\"wide\">\n";
       ComparisonTable(g).PrintHtml(html);
+      html << "</div>\n";
     }
   }
   for (const std::int32_t id : ids) ItemSection(html, project, d, id);
