@@ -366,7 +366,7 @@ void DemoArgs::Declare(CLI::App& cmd, DemoArgs& args) {
   cmd.add_option("-j,--jobs", args.jobs,
                  "Run at most N items at a time (default: the number of cores).")
       ->type_name("N")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Range(1u, 4096u));
 }
 
 int Demo(const DemoArgs& args) {

@@ -237,7 +237,7 @@ void RunArgs::Declare(CLI::App& cmd, RunArgs& args) {
                  "Run at most N items at a time (default: the number of cores, " +
                      std::to_string(DefaultJobs()) + " here).")
       ->type_name("N")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Range(1u, 4096u));
   cmd.add_flag("--debug", args.debug,
                "Make the data and command files but do not start R; the command folder is "
                "kept (AnalysisDetails/DebugMode for this run only; the stored setting is not "
