@@ -312,6 +312,7 @@ int RunDemo(const std::string& dir_arg, std::uint64_t seed, unsigned jobs) {
   for (const demo::DemoAnalysis& a : demo_project.analyses) items.push_back({a.id, a.name});
   ParallelRunOptions options;
   options.jobs = jobs;
+  options.command = "demo";
   options.live = ::isatty(STDERR_FILENO) == 1;
   const ParallelRunResult run = RunInParallel(dir_arg, items, options, std::cerr);
 

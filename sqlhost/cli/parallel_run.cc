@@ -292,7 +292,7 @@ void Runner::TakeSignals() {
       if (!c.outcome->started) ++waiting;
     }
     if (!result_.stopped) {
-      Message("pramble run: stopping the " + std::to_string(running_) + " running item" +
+      Message("pramble " + options_.command + ": stopping the " + std::to_string(running_) + " running item" +
               (running_ == 1 ? "" : "s") +
               (waiting == 0 ? "" : "; the " + std::to_string(waiting) +
                                        " not started are left as they are"));

@@ -42,6 +42,7 @@ struct ParallelRunOptions {
   unsigned jobs = 1;   // at most this many children at a time (0 counts as 1)
   bool debug = false;  // the children run with --debug
   bool live = false;   // live lines redrawn in place (a terminal) rather than plain lines
+  std::string command = "run";  // names the command in the runner's own messages
 };
 
 struct ParallelOutcome {
