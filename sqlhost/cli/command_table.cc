@@ -66,11 +66,13 @@ const std::vector<Command>& Commands() {
       Entry<RunArgs>(
           "run",
           "Run analysis item ITEM with R, show its status changes on standard error and its log "
-          "on standard output. Exit 0 when it finished (with or without warnings), 1 when it "
-          "finished with errors, 2 when it was stopped (Ctrl-C or SIGTERM stop it), 75 when "
-          "another process is running or resetting the same item (items of one project may run "
-          "at the same time). A run that installs the R package waits for other runs that use "
-          "the same R library, and they for it.",
+          "on standard output (--quiet: the status lines only). Exit 0 when it finished (with or "
+          "without warnings), 1 when it finished with errors, 2 when it was stopped (Ctrl-C or "
+          "SIGTERM stop it), 75 when another process is running or resetting the same item "
+          "(items of one project may run at the same time). Several items, or --all, run in "
+          "parallel, at most -j N at a time: one line per item (live on a terminal), a summary "
+          "at the end, exit code the highest of the items'. A run that installs the R package "
+          "waits for other runs that use the same R library, and they for it.",
           Run),
       Entry<ItemArgs>(
           "reset",

@@ -54,8 +54,11 @@ struct AddArgs : ProjectArgs {
 int Add(const AddArgs& args);
 
 // engine_commands.cc: run, reset, remove, log, results, stats.
-struct RunArgs : ItemArgs {
-  bool debug = false;
+// run DIR ITEM [ITEM...] | run DIR --all, [-j N] [--debug] [--quiet]
+struct RunArgs : ProjectArgs {
+  std::vector<std::int32_t> items;
+  bool all = false, debug = false, quiet = false;
+  std::optional<unsigned> jobs;  // given: run in parallel even a single item
   static void Declare(CLI::App& cmd, RunArgs& args);
 };
 int Run(const RunArgs& args);
@@ -89,6 +92,7 @@ int Report(const ReportArgs& args);
 struct DemoArgs {
   std::string dir;
   std::uint64_t seed = 0;
+  std::optional<unsigned> jobs;
   static void Declare(CLI::App& cmd, DemoArgs& args);
 };
 int Demo(const DemoArgs& args);

@@ -1,9 +1,10 @@
 // pramble demo: the main job on a simulated survey whose truth is known.
 // It makes a project from the demo survey (sqlhost/demo), runs every analysis
-// item with R, one after the other, and prints each item's final status and
+// item with R, in parallel (parallel_run.h), and prints each item's final status and
 // its estimates beside the truth. What the demo simulates and how to read
 // its table is described in docs/demo.md. Its entry is in command_table.cc.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -22,9 +24,11 @@
 #include <CLI/CLI.hpp>
 
 #include "pramble/engine_interface.h"
+#include "sqlhost/analysis/run_record.h"
 #include "sqlhost/cli/commands.h"
+#include "sqlhost/cli/report.h"
 #include "sqlhost/cli/exit_codes.h"
-#include "sqlhost/cli/engine_session.h"
+#include "sqlhost/cli/parallel_run.h"
 #include "sqlhost/cli/table_printer.h"
 #include "sqlhost/demo/demo_project.h"
 #include "sqlhost/demo/survey_simulator.h"
@@ -93,11 +97,13 @@ std::optional<bool> ForceInstall(sqlhost::Project& project, const std::string& l
   return installed && installed_st.st_mtime < archive_st.st_mtime;
 }
 
-std::string Seconds(Clock::duration d) {
+std::string Seconds(double seconds) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f s", std::chrono::duration<double>(d).count());
+  std::snprintf(buf, sizeof buf, "%.1f s", seconds);
   return buf;
 }
+
+std::string Seconds(Clock::duration d) { return Seconds(std::chrono::duration<double>(d).count()); }
 
 std::string ShortLabel(const demo::DemoAnalysis& a) {
   return a.method + ", " + (a.binned ? "10 m bands" : "exact") + ", " +
@@ -248,18 +254,7 @@ void PrintSurvey(std::ostream& out, const demo::SimulatedSurvey& survey) {
   out << buf;
 }
 
-int ExitCodeOfDemo(const std::vector<ItemOutcome>& outcomes, bool stopped) {
-  if (stopped) return kExitRunStopped;
-  int code = kExitOk;
-  for (const ItemOutcome& o : outcomes) {
-    const int item_code = ExitCodeOfFinalStatus(o.status);
-    if (item_code == kExitOk) continue;
-    if (code == kExitOk || item_code == kExitComponentError) code = item_code;
-  }
-  return code;
-}
-
-int RunDemo(const std::string& dir_arg, std::uint64_t seed) {
+int RunDemo(const std::string& dir_arg, std::uint64_t seed, unsigned jobs) {
   const Clock::time_point start = Clock::now();
   const fs::path dir(dir_arg);
   std::error_code ec;
@@ -315,49 +310,61 @@ int RunDemo(const std::string& dir_arg, std::uint64_t seed) {
   }
 
   const std::size_t count = demo_project.analyses.size();
-  std::cout << "\nRunning " << count << " analysis items with R:\n";
+  std::cout << "\nRunning " << count << " analysis items with R:" << std::endl;
+  std::vector<ParallelItem> items;
+  for (const demo::DemoAnalysis& a : demo_project.analyses) items.push_back({a.id, a.name});
+  ParallelRunOptions options;
+  options.jobs = jobs;
+  options.command = "demo";
+  options.live = ::isatty(STDERR_FILENO) == 1;
+  const ParallelRunResult run = RunInParallel(dir_arg, items, options, std::cerr);
+
   std::vector<ItemOutcome> outcomes;
-  bool stopped = false;
   std::size_t width = 0;
   for (const demo::DemoAnalysis& a : demo_project.analyses) width = std::max(width, a.name.size());
-  for (const demo::DemoAnalysis& a : demo_project.analyses) {
-    std::cout << "  " << Pad(std::to_string(a.id), 2, true) << "  " << Pad(a.name, width) << "  "
-              << std::flush;
-    const Clock::time_point item_start = Clock::now();
-    std::string log;
-    ItemRunResult run;
-    {
-      EngineSession session(project, "demo");
-      RunOptions options;
-      options.on_log = [&](const std::string& text) { log = text; };
-      options.lock_r_library = true;
-      run = session.RunItem(a.id, options);
-    }
+  for (std::size_t i = 0; i < count; ++i) {
+    const demo::DemoAnalysis& a = demo_project.analyses[i];
+    if (!run.items[i].started) continue;
     ItemOutcome outcome;
     outcome.analysis = &a;
-    outcome.status = run.final_status;
+    const std::optional<sqlhost::ItemInfo> item = project->FindItem(a.id);
+    outcome.status = item ? item->status : -1;
     for (const sqlhost::ItemStat& stat : project->ItemStats(a.id)) {
       outcome.stats[stat.code] = stat.value;
     }
     const std::size_t plots = sqlhost::PlotFilesOf(folder, a.id).size();
-    std::cout << sqlhost::Project::StatusText(run.final_status) << " (status "
-              << run.final_status << ", " << Seconds(Clock::now() - item_start) << ", " << plots
+    std::cout << "  " << Pad(std::to_string(a.id), 2, true) << "  " << Pad(a.name, width) << "  "
+              << sqlhost::Project::StatusText(outcome.status) << " (status " << outcome.status
+              << ", " << Seconds(run.items[i].seconds) << ", " << plots
               << (plots == 1 ? " plot file)\n" : " plot files)\n");
-    if (!run.stop_requested && run.final_status != kStatusFinished &&
-        run.final_status != kStatusFinishedWithWarnings) {
-      std::cerr << "    the end of the run's log:\n" << Tail(log, 15);
+    if (!run.stopped && outcome.status != kStatusFinished &&
+        outcome.status != kStatusFinishedWithWarnings) {
+      std::cerr << "    the end of the run's log:\n"
+                << Tail(sqlhost::StoredResultText(*project, a.id, "Log").value_or(""), 15);
     }
     outcomes.push_back(outcome);
-    if (run.stop_requested) {
-      stopped = true;
-      std::cout << "Stopped: the remaining items are not run.\n";
-      break;
-    }
   }
+  if (run.stopped) std::cout << "Stopped: the remaining items are not run.\n";
 
   std::cout << "\n";
   PrintTable(std::cout, outcomes, survey);
-  std::cout << "\nResults of an item:    pramble results " << dir_arg << " ITEM"
+  // The report on every item, beside the project.
+  const std::string report = folder + "/report.html";
+  std::string report_line = report + " (open it in a browser)";
+  try {
+    std::vector<std::int32_t> ids;
+    for (const demo::DemoAnalysis& a : demo_project.analyses) ids.push_back(a.id);
+    std::ofstream out(report, std::ios::binary | std::ios::trunc);
+    out << ReportHtml(*project, ids, true);
+    out.close();
+    if (!out) report_line = "not written: cannot write " + report;
+  } catch (const std::exception& e) {
+    report_line = std::string("not written: ") + e.what();
+  }
+  std::cout << "\nReport:                " << report_line << "\n"
+            << "Compare the models:    pramble compare " << dir_arg
+            << "   (estimates of an item: pramble estimates " << dir_arg << " ITEM)\n";
+  std::cout << "Results of an item:    pramble results " << dir_arg << " ITEM"
             << "   (log: pramble log " << dir_arg << " ITEM; statistics: pramble stats "
             << dir_arg << " ITEM)\n"
             << "Plots:                 " << folder
@@ -365,7 +372,7 @@ int RunDemo(const std::string& dir_arg, std::uint64_t seed) {
                "(Q-Q plot, exact distances)\n"
             << "How to read all this:  " << sqlhost::ShippedDocsFolder() << "/demo.md\n"
             << "\nDemo took " << Seconds(Clock::now() - start) << ".\n";
-  return ExitCodeOfDemo(outcomes, stopped);
+  return run.exit_code;
 }
 
 }  // namespace
@@ -376,8 +383,14 @@ void DemoArgs::Declare(CLI::App& cmd, DemoArgs& args) {
   cmd.add_option("DIR", args.dir, "The demo's project folder.")->capture_default_str();
   cmd.add_option("--seed", args.seed, "Simulate another survey with this seed.")
       ->capture_default_str();
+  cmd.add_option("-j,--jobs", args.jobs,
+                 "Run at most N items at a time (default: the number of cores).")
+      ->type_name("N")
+      ->check(CLI::Range(1u, 4096u));
 }
 
-int Demo(const DemoArgs& args) { return RunDemo(args.dir, args.seed); }
+int Demo(const DemoArgs& args) {
+  return RunDemo(args.dir, args.seed, args.jobs.value_or(DefaultJobs()));
+}
 
 }  // namespace pramble::cli

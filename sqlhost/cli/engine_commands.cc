@@ -1,8 +1,13 @@
 // pramble run, reset, log, results and stats: the commands that drive the
-// engine object on one analysis item and show what a run stored. Their
+// engine object on one analysis item and show what a run stored. `run` of
+// several items (or --all) hands them to the parallel runner
+// (parallel_run.h), which runs each as a `run ITEM --quiet` of its own. Their
 // entries are in command_table.cc. What the engine publishes and logs, and
 // the exit codes, are described in docs/engine.md; the locks that `run` and
 // `reset` take in docs/robustness.md.
+#include <unistd.h>
+
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <exception>
@@ -10,24 +15,23 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
-#include "pramble/host/dao.h"
 #include "pramble/host/errors.h"
 #include "pramble/host/value.h"
+#include "sqlhost/analysis/run_record.h"
 #include "sqlhost/cli/commands.h"
 #include "sqlhost/cli/engine_session.h"
 #include "sqlhost/cli/exit_codes.h"
 #include "sqlhost/cli/guard.h"
+#include "sqlhost/cli/parallel_run.h"
 #include "sqlhost/project/project.h"
 #include "sqlhost/project/project_growth.h"
-#include "sqlhost/util/results_utilities.h"
 
 namespace pramble::cli {
 namespace {
-
-constexpr char kResultsTable[] = "AnalysisQuoxResults";
 
 void PrintText(std::ostream& out, const std::string& text) {
   out << text;
@@ -87,7 +91,7 @@ void MarkUnfinished(sqlhost::Project& project, std::int32_t id) {
   }
 }
 
-int RunItem(const std::string& dir, std::int32_t id, bool debug) {
+int RunItem(const std::string& dir, std::int32_t id, bool debug, bool quiet) {
   auto project = sqlhost::Project::Open(dir);
   // An unknown item is left to the engine, which reports it.
   sqlhost::ItemLock item_lock;
@@ -104,7 +108,7 @@ int RunItem(const std::string& dir, std::int32_t id, bool debug) {
   options.on_status = [](std::int32_t status) {
     std::cerr << "status " << status << " " << sqlhost::Project::StatusText(status) << std::endl;
   };
-  options.on_log = [](const std::string& log) { PrintText(std::cout, log); };
+  if (!quiet) options.on_log = [](const std::string& log) { PrintText(std::cout, log); };
   options.lock_r_library = known && !debug;
   ItemRunResult result;
   try {
@@ -119,6 +123,42 @@ int RunItem(const std::string& dir, std::int32_t id, bool debug) {
     return code;
   }
   return ExitCodeOfFinalStatus(result.final_status);
+}
+
+// Runs the items named in `args` (all with --all) in child processes, at
+// most -j at a time, after checking that the project holds each of them.
+int RunItems(const RunArgs& args) {
+  std::vector<ParallelItem> chosen;
+  {
+    auto project = sqlhost::Project::Open(args.dir);
+    const std::vector<sqlhost::ItemInfo> listed = project->ListItems();
+    if (args.all && listed.empty()) {
+      std::cerr << "pramble run: project '" << args.dir << "' has no analysis items\n";
+      return kExitNoInput;
+    }
+    for (const sqlhost::ItemInfo& item : listed) {
+      if (args.all) chosen.push_back({item.id, item.name});
+    }
+    for (const std::int32_t id : args.items) {
+      const auto it = std::find_if(listed.begin(), listed.end(),
+                                   [id](const sqlhost::ItemInfo& i) { return i.id == id; });
+      if (it == listed.end()) {
+        std::cerr << "pramble run: project '" << args.dir << "' has no analysis item " << id
+                  << "; nothing was run\n";
+        return kExitNoInput;
+      }
+      const bool named_before = std::any_of(chosen.begin(), chosen.end(),
+                                            [id](const ParallelItem& c) { return c.id == id; });
+      if (!named_before) chosen.push_back({id, it->name});
+    }
+  }
+  ParallelRunOptions options;
+  options.jobs = args.jobs.value_or(DefaultJobs());
+  options.debug = args.debug;
+  options.live = ::isatty(STDERR_FILENO) == 1;
+  const ParallelRunResult result = RunInParallel(args.dir, chosen, options, std::cerr);
+  PrintRunSummary(std::cout, args.dir, result);
+  return result.exit_code;
 }
 
 // Opens the project, takes item `id`'s lock for `command` (kept in `lock`)
@@ -148,20 +188,13 @@ int ShowStored(const std::string& command, const std::string& dir, std::int32_t 
                const std::string& field) {
   auto project = OpenWithItem(command, dir, id);
   if (!project) return kExitNoInput;
-  host::dao::Database& db = project->Database();
-  std::optional<std::string> text;
-  if (db.TableExists(kResultsTable)) {
-    auto rs = db.OpenRecordset("SELECT [" + field + "] FROM [" + kResultsTable +
-                               "] WHERE [ID] = " + std::to_string(id));
-    if (!rs->Eof()) text = host::ToText(rs->Fields(field).GetValue());
-    rs->Close();
-  }
+  const std::optional<std::string> text = sqlhost::StoredResultText(*project, id, field);
   if (!text) {
     std::cerr << "pramble " << command << ": analysis item " << id << " of project '" << dir
               << "' has no stored results\n";
     return kExitNoInput;
   }
-  PrintText(std::cout, sqlhost::DecompressText(*text));
+  PrintText(std::cout, *text);
   return kExitOk;
 }
 
@@ -197,14 +230,34 @@ int RemoveItem(const std::string& dir, std::int32_t id) {
 }  // namespace
 
 void RunArgs::Declare(CLI::App& cmd, RunArgs& args) {
-  ItemArgs::Declare(cmd, args);
+  ProjectArgs::Declare(cmd, args);
+  cmd.add_option("ITEM", args.items,
+                 "The analysis items' IDs; more than one run in parallel (as with -j).");
+  cmd.add_flag("--all", args.all, "Run every analysis item of the project, in parallel.");
+  cmd.add_option("-j,--jobs", args.jobs,
+                 "Run at most N items at a time (default: the number of cores, " +
+                     std::to_string(DefaultJobs()) + " here).")
+      ->type_name("N")
+      ->check(CLI::Range(1u, 4096u));
   cmd.add_flag("--debug", args.debug,
                "Make the data and command files but do not start R; the command folder is "
                "kept (AnalysisDetails/DebugMode for this run only; the stored setting is not "
                "changed).");
+  cmd.add_flag("--quiet", args.quiet,
+               "Show the status lines only; the run's log is stored but not printed "
+               "(pramble log DIR ITEM prints it).");
 }
 
-int Run(const RunArgs& args) { return RunItem(args.dir, args.item, args.debug); }
+int Run(const RunArgs& args) {
+  if (args.all == !args.items.empty()) {
+    std::cerr << "pramble run: name the ITEM to run (or several), or give --all, "
+              << (args.all ? "not both" : "to run every item") << "\n";
+    return kExitUsage;
+  }
+  if (!args.all && args.items.size() == 1 && !args.jobs)
+    return RunItem(args.dir, args.items.front(), args.debug, args.quiet);
+  return RunItems(args);
+}
 int Reset(const ItemArgs& args) { return ResetItem(args.dir, args.item); }
 int Remove(const ItemArgs& args) { return RemoveItem(args.dir, args.item); }
 int ShowLog(const ItemArgs& args) { return ShowStored("log", args.dir, args.item, "Log"); }

@@ -11,6 +11,7 @@
 #include "sqlhost/analysis/run_record.h"
 #include "sqlhost/cli/analysis_tables.h"
 #include "sqlhost/project/definition_reader.h"
+#include "sqlhost/project/file_names.h"
 #include "sqlhost/project/project_growth.h"
 
 namespace pramble::cli {
@@ -122,26 +123,9 @@ std::string FileBytes(const std::filesystem::path& path) {
   return bytes.str();
 }
 
-// The item's plot files in the project folder ("ddf.12.01.png", ...), in
-// page order.
-std::vector<std::filesystem::path> PlotFiles(const std::string& folder, const std::string& kind,
-                                             std::int32_t id) {
-  std::vector<std::filesystem::path> files;
-  const std::string prefix = kind + "." + std::to_string(id) + ".";
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind(prefix, 0) == 0 && name.size() > prefix.size() + 4 &&
-        name.compare(name.size() - 4, 4, ".png") == 0)
-      files.push_back(entry.path());
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
-void Figure(std::ostringstream& html, const std::filesystem::path& file,
+void Figure(std::ostringstream& html, const std::filesystem::path& file, const std::string& mime,
             const std::string& caption) {
-  html << "<figure><img alt=\"" << Escaped(caption) << "\" src=\"data:image/png;base64,"
+  html << "<figure><img alt=\"" << Escaped(caption) << "\" src=\"data:" << mime << ";base64,"
        << Base64(FileBytes(file)) << "\"><figcaption>" << Escaped(caption) << " ("
        << Escaped(file.filename().string()) << ")</figcaption></figure>\n";
 }
@@ -216,10 +200,20 @@ void ItemSection(std::ostringstream& html, sqlhost::Project& project,
   EstimatesTable(*record).PrintHtml(html);
   html << "<h3>Detection function</h3>\n<div class=\"fit\">\n";
   GoodnessOfFit(html, *record);
-  int page = 0;
-  for (const auto& file : PlotFiles(project.folder(), "ddf", id))
-    Figure(html, file, "Detection function, page " + std::to_string(++page));
-  for (const auto& file : PlotFiles(project.folder(), "qq", id)) Figure(html, file, "Q-Q plot");
+  // Plots of a format a browser cannot show inline are named, not embedded.
+  for (const std::string& name : sqlhost::PlotFilesOf(project.folder(), id)) {
+    const std::optional<sqlhost::PlotFile> plot = sqlhost::ParsePlotFileName(name);
+    const std::string caption = plot->kind == "qq" ? "Q-Q plot"
+                                                   : "Detection function, page " +
+                                                         std::to_string(plot->page);
+    const std::string& ext = plot->extension;
+    if (ext == "png" || ext == "jpeg" || ext == "jpg") {
+      Figure(html, std::filesystem::path(project.folder()) / name,
+             ext == "png" ? "image/png" : "image/jpeg", caption);
+    } else {
+      html << "<p>" << Escaped(caption) << ": " << Escaped(name) << "</p>\n";
+    }
+  }
   html << "</div>\n<h3>Warnings</h3>\n";
   const std::vector<std::string> warnings =
       Warnings(sqlhost::StoredResultText(project, id, "Log").value_or(""));
