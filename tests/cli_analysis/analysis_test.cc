@@ -88,7 +88,7 @@ class AnalystTest : public ::testing::Test {
     sqlhost::AddModelItem(*project, Model("io", "hr"), "io, hr", 1);
     sqlhost::AddModelItem(*project, Model("trial", "hn"), "trial, hn", 1);
     for (const char* id : {"1", "2", "3"}) {
-      const Outcome run = RunPramble({"run", dir_, id});
+      const Outcome run = RunPramble({"run", dir_, id, "--quiet"});
       ASSERT_EQ(run.code, 0) << run.err;
     }
   }
