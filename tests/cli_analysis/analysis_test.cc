@@ -127,9 +127,24 @@ void AnalystTest::Estimates() {
   EXPECT_EQ(e["units"], json({{"distance", "Meter"}, {"effort", "Kilometer"}, {"area", "Square kilometer"}}));
   const json schema = json::parse(ReadFile(std::string(PRAMBLE_SOURCE_DIR) + "/docs/estimates.schema.json"));
   for (const auto& key : schema["required"]) EXPECT_TRUE(e.contains(key)) << key;
-  for (const auto& row : e["estimates"])
-    for (const auto& key : schema["properties"]["estimates"]["items"]["required"])
-      EXPECT_TRUE(row.contains(key)) << key << " in " << row;
+  // Every row has the schema's keys, each value of a type the schema allows.
+  const json& item = schema["properties"]["estimates"]["items"];
+  auto allows = [](const json& property, const json& value) {
+    if (property.contains("enum")) return std::find(property["enum"].begin(), property["enum"].end(), value) != property["enum"].end();
+    const json types = property["type"].is_array() ? property["type"] : json::array({property["type"]});
+    for (const auto& t : types)
+      if ((t == "number" && value.is_number()) || (t == "null" && value.is_null()) ||
+          (t == "string" && value.is_string()))
+        return true;
+    return false;
+  };
+  ASSERT_GT(e["estimates"].size(), 20u);
+  for (const auto& row : e["estimates"]) {
+    for (const auto& key : item["required"]) {
+      ASSERT_TRUE(row.contains(key)) << key << " in " << row;
+      EXPECT_TRUE(allows(item["properties"][key.get<std::string>()], row[key.get<std::string>()])) << key << " in " << row;
+    }
+  }
   // The 32-bit statistics the engine stored are the same numbers, rounded.
   auto project = sqlhost::Project::Open(dir_);
   const auto record = sqlhost::ReadRunRecord(*project, 1);
