@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   r-base-core r-cran-testthat r-cran-codetools
   clang libclang-rt-dev
+  chromium
 )
 
 missing=()

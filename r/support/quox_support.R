@@ -12,7 +12,9 @@
 #     area =)), which dht() and plot() name in their output;
 #   PRAMBLE_PRECISE_STATS
 #     a file that receives the same statistics lines as the statistics file,
-#     with every value at full double precision (17 significant digits).
+#     with every value at full double precision (17 significant digits),
+#     and after the density statistics one line "label<tab>RR<tab>LABEL"
+#     per region row RR of their codes.
 
 local({
   units <- trimws(Sys.getenv(c("PRAMBLE_DISTANCE_UNIT", "PRAMBLE_EFFORT_UNIT", "PRAMBLE_AREA_UNIT")))
@@ -26,7 +28,16 @@ write.stats.ddf <- function(file, append, model, summary = NULL, gof = NULL) {
   write.stats.files(file, append, quox::ddf.stats(model, summary, gof))
 }
 
-write.stats.dht <- function(file, append, dht) write.stats.files(file, append, quox::dht.stats(dht))
+write.stats.dht <- function(file, append, dht) {
+  n <- write.stats.files(file, append, quox::dht.stats(dht))
+  precise <- Sys.getenv("PRAMBLE_PRECISE_STATS")
+  rows <- seq_len(min(dht$nregions, 99L))
+  if (nzchar(precise) && length(rows)) {
+    labels <- gsub("[\t\r\n]", " ", as.character(dht$clusters$N$Label[rows]))
+    cat(sprintf("label\t%02d\t%s\n", rows, labels), file = precise, append = TRUE, sep = "")
+  }
+  invisible(n)
+}
 
 # The statistics file and, when the host names one, the precise file, with
 # the same append semantics.

@@ -84,6 +84,26 @@ const std::vector<Command>& Commands() {
       Entry<ItemArgs>("results", "Print the stored output of ITEM's last run.", ShowResults),
       Entry<ItemArgs>("stats",
                       "Print ITEM's stored statistics, one per line: code, a tab, value.", Stats),
+      Entry<EstimatesArgs>(
+          "estimates",
+          "Print the estimates of ITEM's last run per region and in total: abundance and "
+          "density of clusters and individuals with se, cv, 95% interval and df, expected "
+          "cluster size, n, k, effort and encounter rate, each with its unit. Exit 66 when "
+          "the item has no stored estimates.",
+          Estimates),
+      Entry<CompareArgs>(
+          "compare",
+          "Compare the items (all by default): method, key, formulas, parameters, "
+          "log-likelihood, AIC and delta AIC, goodness-of-fit P values, average p and total "
+          "abundance. Items are ranked by AIC only within a group that shares the same data "
+          "and the same method.",
+          Compare),
+      Entry<ReportArgs>(
+          "report",
+          "Write one self-contained HTML report (plots embedded) on ITEM... or --all items: "
+          "definitions in words, estimates with units, plots beside the goodness of fit, "
+          "warnings of the log; with --all the comparison table first.",
+          Report),
       Entry<DemoArgs>(
           "demo",
           "Simulate a double-observer line-transect survey whose true abundance is known, make "

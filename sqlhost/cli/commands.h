@@ -68,6 +68,26 @@ int ShowLog(const ItemArgs& args);
 int ShowResults(const ItemArgs& args);
 int Stats(const ItemArgs& args);
 
+// analysis_commands.cc: estimates, compare, report.
+struct EstimatesArgs : ItemArgs, FormatArgs {
+  static void Declare(CLI::App& cmd, EstimatesArgs& args);
+};
+int Estimates(const EstimatesArgs& args);
+
+struct CompareArgs : ProjectArgs, FormatArgs {
+  std::vector<std::int32_t> items;
+  static void Declare(CLI::App& cmd, CompareArgs& args);
+};
+int Compare(const CompareArgs& args);
+
+struct ReportArgs : ProjectArgs {
+  std::vector<std::int32_t> items;
+  bool all = false;
+  std::string output;
+  static void Declare(CLI::App& cmd, ReportArgs& args);
+};
+int Report(const ReportArgs& args);
+
 // demo_commands.cc: demo.
 struct DemoArgs {
   std::string dir;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -23,7 +24,9 @@
 #include <CLI/CLI.hpp>
 
 #include "pramble/engine_interface.h"
+#include "sqlhost/analysis/run_record.h"
 #include "sqlhost/cli/commands.h"
+#include "sqlhost/cli/report.h"
 #include "sqlhost/cli/exit_codes.h"
 #include "sqlhost/cli/parallel_run.h"
 #include "sqlhost/cli/table_printer.h"
@@ -337,7 +340,7 @@ int RunDemo(const std::string& dir_arg, std::uint64_t seed, unsigned jobs) {
     if (!run.stopped && outcome.status != kStatusFinished &&
         outcome.status != kStatusFinishedWithWarnings) {
       std::cerr << "    the end of the run's log:\n"
-                << Tail(StoredText(*project, a.id, "Log").value_or(""), 15);
+                << Tail(sqlhost::StoredResultText(*project, a.id, "Log").value_or(""), 15);
     }
     outcomes.push_back(outcome);
   }
@@ -345,7 +348,23 @@ int RunDemo(const std::string& dir_arg, std::uint64_t seed, unsigned jobs) {
 
   std::cout << "\n";
   PrintTable(std::cout, outcomes, survey);
-  std::cout << "\nResults of an item:    pramble results " << dir_arg << " ITEM"
+  // The report on every item, beside the project.
+  const std::string report = folder + "/report.html";
+  std::string report_line = report + " (open it in a browser)";
+  try {
+    std::vector<std::int32_t> ids;
+    for (const demo::DemoAnalysis& a : demo_project.analyses) ids.push_back(a.id);
+    std::ofstream out(report, std::ios::binary | std::ios::trunc);
+    out << ReportHtml(*project, ids, true);
+    out.close();
+    if (!out) report_line = "not written: cannot write " + report;
+  } catch (const std::exception& e) {
+    report_line = std::string("not written: ") + e.what();
+  }
+  std::cout << "\nReport:                " << report_line << "\n"
+            << "Compare the models:    pramble compare " << dir_arg
+            << "   (estimates of an item: pramble estimates " << dir_arg << " ITEM)\n";
+  std::cout << "Results of an item:    pramble results " << dir_arg << " ITEM"
             << "   (log: pramble log " << dir_arg << " ITEM; statistics: pramble stats "
             << dir_arg << " ITEM)\n"
             << "Plots:                 " << folder

@@ -21,6 +21,7 @@
 
 #include "pramble/host/errors.h"
 #include "pramble/host/value.h"
+#include "sqlhost/analysis/run_record.h"
 #include "sqlhost/cli/commands.h"
 #include "sqlhost/cli/engine_session.h"
 #include "sqlhost/cli/exit_codes.h"
@@ -187,7 +188,7 @@ int ShowStored(const std::string& command, const std::string& dir, std::int32_t 
                const std::string& field) {
   auto project = OpenWithItem(command, dir, id);
   if (!project) return kExitNoInput;
-  const std::optional<std::string> text = StoredText(*project, id, field);
+  const std::optional<std::string> text = sqlhost::StoredResultText(*project, id, field);
   if (!text) {
     std::cerr << "pramble " << command << ": analysis item " << id << " of project '" << dir
               << "' has no stored results\n";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iostream>
 
+#include "sqlhost/analysis/run_record.h"
 #include "sqlhost/runner/r_library_lock.h"
 
 namespace pramble::cli {
@@ -22,6 +23,18 @@ class CallbackNotify : public NEngineNotify {
  private:
   std::function<void(std::int32_t)> on_status_;
 };
+
+// Keeps the run's precise statistics; a record that cannot be kept leaves
+// the 32-bit statistics to those who read the estimates, and says so.
+void KeepRecord(sqlhost::RunRecorder& recorder, std::int32_t id) {
+  try {
+    recorder.Store();
+  } catch (const std::exception& e) {
+    std::cerr << "pramble: the full-precision statistics of analysis item " << id
+              << " were not kept (" << e.what() << "); its estimates are read from the "
+              << "32-bit statistics" << std::endl;
+  }
+}
 
 }  // namespace
 
@@ -88,10 +101,13 @@ ItemRunResult EngineSession::RunItem(std::int32_t id, const RunOptions& options)
     engine_->StopItemRun();
   });
 
+  // R is told the item's units and where to leave the precise statistics.
+  sqlhost::RunRecorder recorder(*project_, id);
   try {
     if (engine_->RunItem(id)) {
       loop_.RunUntil([&] { return notify->finished; }, sqlhost::EventLoop::kForever);
     }
+    KeepRecord(recorder, id);
     const std::optional<sqlhost::ItemInfo> item = project_->FindItem(id);
     result.final_status = item ? item->status : -1;
   } catch (...) {

@@ -35,7 +35,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr char kResultsTable[] = "AnalysisQuoxResults";
 constexpr int kPollMs = 200;                         // how soon an ended child is noticed
 constexpr auto kRedrawEvery = std::chrono::seconds(1);  // live lines' elapsed time
 
@@ -386,20 +385,6 @@ void PrintRunSummary(std::ostream& out, const std::string& dir, const ParallelRu
   }
   out << "The log of a run: pramble log " << dir << " ITEM\n";
   out.flush();
-}
-
-std::optional<std::string> StoredText(sqlhost::Project& project, std::int32_t id,
-                                      const std::string& field) {
-  host::dao::Database& db = project.Database();
-  std::optional<std::string> text;
-  if (db.TableExists(kResultsTable)) {
-    auto rs = db.OpenRecordset("SELECT [" + field + "] FROM [" + kResultsTable +
-                               "] WHERE [ID] = " + std::to_string(id));
-    if (!rs->Eof()) text = host::ToText(rs->Fields(field).GetValue());
-    rs->Close();
-  }
-  if (text) text = sqlhost::DecompressText(*text);
-  return text;
 }
 
 }  // namespace pramble::cli

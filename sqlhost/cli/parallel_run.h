@@ -71,9 +71,4 @@ ParallelRunResult RunInParallel(const std::string& dir, const std::vector<Parall
 // time and a nonzero exit code, then where the logs are read.
 void PrintRunSummary(std::ostream& out, const std::string& dir, const ParallelRunResult& result);
 
-// The stored "Log" or "Output" text (`field`) of item `id`'s results row,
-// decompressed; nullopt when there is none.
-std::optional<std::string> StoredText(sqlhost::Project& project, std::int32_t id,
-                                      const std::string& field);
-
 }  // namespace pramble::cli

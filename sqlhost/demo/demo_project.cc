@@ -116,6 +116,11 @@ std::vector<AnalysisSpec> AnalysisSpecs() {
   const std::string io =
       "Method io; DSModel /Method=cds /Key=hr /Formula=1;"
       " MRModel /Method=glm /Link=logit /Formula=distance+I(0.01*distance^2)+observer;";
+  // The same with a half-normal ds part: a candidate for `pramble compare`,
+  // fitted to the same data with the same likelihood as item 2.
+  const std::string io_hn =
+      "Method io; DSModel /Method=cds /Key=hn /Formula=1;"
+      " MRModel /Method=glm /Link=logit /Formula=distance+I(0.01*distance^2)+observer;";
   const std::string io_sex =
       "Method io; DSModel /Method=mcds /Key=hr /Formula=sex;"
       " MRModel /Method=glm /Link=logit /Formula=distance+I(0.01*distance^2)+observer; Factors sex;";
@@ -139,6 +144,9 @@ std::vector<AnalysisSpec> AnalysisSpecs() {
        kDoubleSurvey, kBandsFilter, trial},
       {{6, "ds, observer 1, 10 m bands, whole area", "ds", true, false, "half-normal"},
        kObserver1Survey, kObserver1BandsFilter, ds},
+      {{7, "io, half-normal, exact distances, by region", "io", false, true,
+        "half-normal; mr ~distance+distance^2+observer"},
+       kDoubleSurvey, kExactFilter, io_hn},
   };
 }
 

@@ -352,8 +352,10 @@ void Project::WriteStat(std::int32_t id, std::int32_t code, float value) {
 }
 
 void Project::DeleteStats(std::int32_t id) {
-  Statement s(project_db_->connection(), "DELETE FROM analysis_stats WHERE analysis_id = ?1");
+  const Connection& db = project_db_->connection();
+  Statement s(db, "DELETE FROM analysis_stats WHERE analysis_id = ?1");
   s.Bind(1, host::Value{static_cast<std::int64_t>(id)}).Run();
+  DeleteRecord(db, id);
 }
 
 // ---------------------------------------------------------------------------

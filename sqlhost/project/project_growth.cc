@@ -10,6 +10,7 @@
 #include "sqlhost/project/description_reader.h"
 #include "sqlhost/project/description_writer.h"
 #include "sqlhost/project/project_error.h"
+#include "sqlhost/project/schema.h"
 
 namespace pramble::sqlhost {
 namespace {
@@ -29,8 +30,9 @@ std::vector<DefinitionSpec> ReadDefinitionRows(const Connection& db, const std::
   return defs;
 }
 
-// The project's layers, definitions and analyses as a description holds them.
-Description DescriptionOf(Project& project) {
+}  // namespace
+
+description::Description DescriptionOf(Project& project) {
   Description d;
   for (const auto& layer : project.layers().all()) {
     description::LayerSpec spec;
@@ -52,6 +54,8 @@ Description DescriptionOf(Project& project) {
   }
   return d;
 }
+
+namespace {
 
 // Runs `change` in one immediate transaction of the project database.
 template <class Change>
@@ -163,6 +167,7 @@ std::vector<std::string> DeleteItem(Project& project, std::int32_t id) {
     Statement(db, "DELETE FROM analysis_stats WHERE analysis_id = ?1")
         .Bind(1, host::Value{std::int64_t{id}})
         .Run();
+    DeleteRecord(db, id);
     Statement(db, "DELETE FROM analyses WHERE id = ?1").Bind(1, host::Value{std::int64_t{id}}).Run();
     const std::int32_t used[] = {item->survey, item->data_filter, item->model_definition};
     const char* columns[] = {"survey_id", "data_filter_id", "model_definition_id"};

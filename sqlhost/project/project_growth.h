@@ -18,9 +18,14 @@
 #include <string>
 #include <vector>
 
+#include "sqlhost/project/description_reader.h"
 #include "sqlhost/project/project.h"
 
 namespace pramble::sqlhost {
+
+// The project's layers (fields with their units, no rows), definitions and
+// analyses as a description holds them.
+description::Description DescriptionOf(Project& project);
 
 // What an addition made: the new analysis items' IDs and how many
 // definitions came with them.

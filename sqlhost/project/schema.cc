@@ -85,6 +85,14 @@ const char* SettingKind(const host::Value& value) {
   }
 }
 
+void DeleteRecord(const Connection& db, std::int32_t id) {
+  Statement exists(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
+  exists.Bind(1, host::Value{std::string(kRecordsTable)});
+  if (!exists.Step()) return;
+  Statement s(db, std::string("DELETE FROM ") + kRecordsTable + " WHERE analysis_id = ?1");
+  s.Bind(1, host::Value{std::int64_t{id}}).Run();
+}
+
 void CreateProjectSchema(const Connection& db) {
   db.Exec(
       "CREATE TABLE project_info (key TEXT PRIMARY KEY, value TEXT NOT NULL);"
@@ -103,7 +111,8 @@ void CreateProjectSchema(const Connection& db) {
       " model_definition_id INTEGER NOT NULL REFERENCES model_definitions (id),"
       " status INTEGER NOT NULL DEFAULT 0, run_date INTEGER);"
       "CREATE TABLE analysis_stats (analysis_id INTEGER NOT NULL REFERENCES analyses (id),"
-      " code INTEGER NOT NULL, value REAL NOT NULL, UNIQUE (analysis_id, code));"
+      " code INTEGER NOT NULL, value REAL NOT NULL, UNIQUE (analysis_id, code));" +
+      std::string("CREATE TABLE ") + kRecordsTable + kRecordsColumns + ";" +
       "CREATE TABLE layers (ord INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE COLLATE NOCASE,"
       " layer_type INTEGER NOT NULL, parent TEXT, table_name TEXT NOT NULL);"
       "CREATE TABLE layer_fields (layer_ord INTEGER NOT NULL REFERENCES layers (ord),"

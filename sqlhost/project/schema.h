@@ -12,6 +12,11 @@
 //            status, run_date)                     run_date: microseconds since
 //                                                  1970-01-01 UTC, NULL when empty
 //   analysis_stats(analysis_id, code, value)
+//   analysis_records(analysis_id, record)          a run's statistics at full
+//                                                  precision with their units
+//                                                  (JSON, run_record.h); made
+//                                                  by the first record in
+//                                                  projects older than it
 //   layers(ord, name, layer_type, parent, table_name)
 //   layer_fields(layer_ord, ord, name, kind, field_type, units)
 // The component adds its results table itself on the first save.
@@ -31,6 +36,12 @@ class Connection;
 
 inline constexpr const char* kFormatKey = "format";
 inline constexpr const char* kFormatValue = "pramble-project-1";
+
+inline constexpr const char* kRecordsTable = "analysis_records";
+inline constexpr const char* kRecordsColumns =
+    " (analysis_id INTEGER PRIMARY KEY REFERENCES analyses (id), record TEXT NOT NULL)";
+// Deletes item `id`'s record, when the project has the table.
+void DeleteRecord(const Connection& db, std::int32_t id);
 
 // The saved name of item `id`'s temporary query for a suffix ("_Obs") or a
 // layer name. Only [A-Za-z0-9_] occur, so the name stands unbracketed in SQL:

@@ -4,11 +4,14 @@
 // project again. Then the folders that the demo refuses to replace.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <cmath>
 #include <filesystem>
 #include <map>
 #include <regex>
 #include <sstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +41,7 @@ const ExpectedItem kItems[] = {
     {4, "trial, exact distances, whole area", {"Total"}, false},
     {5, "trial, 10 m bands, by region", {"North", "South", "Total"}, false},
     {6, "ds, observer 1, 10 m bands, whole area", {"Total"}, true},
+    {7, "io, half-normal, exact distances, by region", {"North", "South", "Total"}, false},
 };
 const std::map<std::string, std::pair<long long, int>> kRegions = {  // truth, statistic base
     {"North", {2400, 1010}}, {"South", {3600, 1020}}, {"Total", {6000, 1000}}};
@@ -119,8 +123,21 @@ TEST(Demo, RunsEveryAnalysisAndSetsEstimatesBesideTheTruth) {
   for (const std::string& part :
        {"\nProject: " + folder + " (the survey as files: " + folder + "/demo-survey)\n",
         "Results of an item:    pramble results " + dir + " ITEM",
-        "Plots:                 " + folder + "/ddf.ITEM.NN.png"})
+        "Plots:                 " + folder + "/ddf.ITEM.NN.png",
+        "Report:                " + folder + "/report.html (open it in a browser)\n"})
     EXPECT_TRUE(Has(demo.out, part)) << part;
+  EXPECT_TRUE(Has(ReadFile(dir + "/report.html"), "<section id=\"item-7\">"));
+  // The two io candidates on the same data are ranked together; every
+  // group holds one method.
+  const auto groups = nlohmann::json::parse(RunPramble({"compare", dir, "--format", "json"}).out)["groups"];
+  std::set<int> io_exact;
+  for (const auto& g : groups) {
+    std::set<std::string> methods;
+    for (const auto& i : g["items"]) methods.insert(i["method"].get<std::string>());
+    EXPECT_EQ(methods.size(), 1u) << g.dump();
+    if (g["items"].size() == 2u) io_exact = {g["items"][0]["item"], g["items"][1]["item"]};
+  }
+  EXPECT_EQ(io_exact, (std::set<int>{2, 7})) << groups.dump();
   EXPECT_TRUE(std::regex_search(demo.out, std::regex("\nDemo took [0-9.]+ s\\.\n$")));
   EXPECT_EQ(ReadFile(dir + "/ddf.1.01.png").substr(0, 4), "\x89PNG");
   for (const char* plot : {"ddf.2.01.png", "ddf.2.06.png", "qq.2.01.png", "ddf.5.02.png"})

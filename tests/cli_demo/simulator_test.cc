@@ -72,7 +72,7 @@ std::vector<std::string> TableRows(sqlhost::Project& project, const std::string&
 TEST(DemoProject, DescriptionAndItsFilesMakeTheSameProject) {
   const SimulatedSurvey survey = SimulateSurvey(DemoSurveyDesign());
   const DemoProject demo = MakeDemoProject(survey);
-  ASSERT_EQ(demo.analyses.size(), 6u);
+  ASSERT_EQ(demo.analyses.size(), 7u);
 
   testing::TempDir temp;
   const std::string files = temp.path() + "/survey";

@@ -88,6 +88,8 @@ test_that("the support file takes the units and writes the statistics at full pr
   s <- rbind(ddf.stats(m, summary(m), g), dht.stats(r))
   s <- s[is.finite(s$value), ]
   l <- readLines(vars[[1]])
+  expect_identical(l[startsWith(l, "label\t")], sprintf("label\t%02d\t%s", seq_len(r$nregions), r$clusters$N$Label[seq_len(r$nregions)]))
+  l <- l[!startsWith(l, "label\t")]
   expect_identical(substr(l, 1, 5), substr(readLines(f), 1, 5))
   expect_identical(as.numeric(substring(l, 6)), s$value)
 })
