@@ -20,7 +20,7 @@ namespace {
 using sqlhost::description::DefinitionSpec;
 
 constexpr const char* kStyle = R"(
-body { font-family: sans-serif; margin: 2em; color: #222; max-width: 80em; }
+body { font-family: sans-serif; margin: 2em; color: #222; max-width: 110em; }
 h1 { font-size: 1.6em; } h2 { border-bottom: 1px solid #999; margin-top: 2em; }
 .wide { overflow-x: auto; }
 table { border-collapse: collapse; margin: 0.5em 0 1em; font-size: 0.9em; }
