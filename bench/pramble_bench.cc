@@ -17,6 +17,7 @@
 //                               item's temporary queries are left in place
 //   dropqueries DIR             deletes them
 //   runitem DIR                 RunItem until R is started, then stops the run
+//   creation [OPTIONS]          only the creation beside sqlite3 .import (create_bench.h)
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -37,6 +38,7 @@
 
 #include "bench/bench_project.h"
 #include "bench/child_process.h"
+#include "bench/create_bench.h"
 #include "data_files/c_cls_data_file_maker.h"
 #include "database_interface/c_cls_database_interface.h"
 #include "errors/c_mod_global.h"
@@ -579,6 +581,7 @@ void Measure(const Options& o, const std::string& workdir) {
     out << "  RunItem to R started under 100 ms: " << (m < 100 ? "met" : "MISSED") << " (median "
         << Fixed(m, 1) << " ms)\n";
   }
+  MeasureCreation({self, workdir, o.sqlite3, o.sizes, o.repeats, o.keep}, out);
   out << "\nload average at end: " << LoadAverage() << "\n";
 }
 
@@ -641,6 +644,7 @@ int Main(int argc, char** argv) {
     if (command == "writeddf") return need(2), WriteDdf(args[1], args[2]);
     if (command == "dropqueries") return need(1), DropQueries(args[1]);
     if (command == "runitem") return need(1), RunItem(args[1]);
+    if (command == "creation") return CreationMain({args.begin() + 1, args.end()});
     return Usage();
   }
   Options o;

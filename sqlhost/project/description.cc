@@ -38,16 +38,17 @@ namespace {
 void CreateFrom(const std::string& dir, const json& description, const std::string& base_dir,
                 const std::string& file) {
   CheckNewProjectFolder(StripTrailingSlashes(dir));
-  Description d;
   try {
-    d = ReadDescription(description, base_dir);
+    const Description d = ReadDescription(description, base_dir);
+    // The rows of CSV files are checked as they are written; a row at fault
+    // ends the build, and the half-built folder goes.
+    BuildProjectFolder(dir, [&d](const std::string& folder) {
+      WriteProjectDatabase(ProjectDatabaseFile(folder), d);
+      WriteDataDatabase(DataDatabaseFile(folder), d);
+    });
   } catch (const Problem& p) {
     throw DescriptionError(ProblemMessage(p, file));
   }
-  BuildProjectFolder(dir, [&d](const std::string& folder) {
-    WriteProjectDatabase(ProjectDatabaseFile(folder), d);
-    WriteDataDatabase(DataDatabaseFile(folder), d);
-  });
 }
 
 // nlohmann's DOM parser that notes where the parse stopped: its out_of_range

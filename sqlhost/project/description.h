@@ -2,9 +2,10 @@
 // docs/project-description.md): the layers with their fields and rows (inline
 // or from CSV files), the settings, the definitions and the analysis items.
 //
-// The whole description is checked before anything is written; then the two
-// databases are built in a hidden sibling folder that is renamed to `dir` at
-// the end, so that on any failure nothing is left behind.
+// The description is checked before anything is written, CSV files up to
+// their headers; then the two databases are built in a hidden sibling folder
+// that is renamed to `dir` at the end, the rows of CSV files checked as they
+// stream in, so that on any failure nothing is left behind.
 //
 //   pramble::sqlhost::CreateProject("surveys/seabirds", "seabirds/project.json");
 #pragma once

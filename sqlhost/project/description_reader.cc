@@ -1,7 +1,5 @@
 #include "sqlhost/project/description_reader.h"
 
-#include <map>
-
 #include "sqlhost/project/definition_reader.h"
 #include "sqlhost/project/definition_rules.h"
 #include "sqlhost/project/layers.h"
@@ -210,44 +208,13 @@ void ReadLayers(const json& j, const std::string& base_dir, Description& d) {
     const json* csv = OptionalMember(lj, "csv");
     if (rows && csv) FailAtPath(layer.path, "give either 'rows' or 'csv', not both");
     if (rows) ReadInlineRows(*rows, layer);
-    if (csv) ReadCsvRows(ReadText(*csv, MemberPath(layer.path, "csv")), base_dir, layer);
+    if (csv) OpenCsvRows(ReadText(*csv, MemberPath(layer.path, "csv")), base_dir, layer);
     d.layers.push_back(std::move(layer));
   }
   bool has_observation = false;
   for (const auto& l : d.layers)
     has_observation = has_observation || l.type == host::kLayerObservation;
   if (!has_observation) FailAtPath(path, "there is no observation layer (type 30)");
-}
-
-// Unique record IDs in every layer; every link names a record of the parent.
-void CheckRecords(Description& d) {
-  std::vector<std::map<std::int64_t, std::size_t>> ids(d.layers.size());
-  for (std::size_t i = 0; i < d.layers.size(); ++i) {
-    const LayerSpec& layer = d.layers[i];
-    int id_col = -1, link_col = -1;
-    for (std::size_t c = 0; c < layer.fields.size(); ++c) {
-      if (layer.fields[c].type == host::kFieldID) id_col = static_cast<int>(c);
-      if (layer.fields[c].type == host::kFieldLink) link_col = static_cast<int>(c);
-    }
-    for (std::size_t r = 0; r < layer.rows.size(); ++r) {
-      const std::int64_t id = std::get<std::int64_t>(layer.rows[r][id_col]);
-      auto [it, fresh] = ids[i].emplace(id, r);
-      if (!fresh) {
-        FailRow(layer, r,
-                "field '" + layer.fields[id_col].name + "': duplicate ID " + std::to_string(id) +
-                    " in layer '" + layer.name + "' (first at " + layer.row_places[it->second] +
-                    ")");
-      }
-      if (link_col >= 0) {
-        const std::int64_t link = std::get<std::int64_t>(layer.rows[r][link_col]);
-        if (!ids[layer.parent_index].count(link)) {
-          FailRow(layer, r,
-                  "field '" + layer.fields[link_col].name + "': " + std::to_string(link) +
-                      " names no record of the parent layer '" + layer.parent + "'");
-        }
-      }
-    }
-  }
 }
 
 // The layers as the definition rules see them.
@@ -361,7 +328,6 @@ Description ReadDescription(const json& top, const std::string& base_dir) {
       "a project description");
   if (const json* s = OptionalMember(top, "settings")) ReadSettings(*s, d);
   ReadLayers(RequiredMember(top, "", "layers"), base_dir, d);
-  CheckRecords(d);
   ReadDefinitionsAndAnalyses(top, d);
   return d;
 }

@@ -1,7 +1,9 @@
 // The project description reader: the JSON of docs/project-description.md
 // into a Description, with every check made before anything is written
-// (names, types, the layer hierarchy, unique IDs and links between records,
-// definitions that can be read, analyses that name existing definitions).
+// (names, types, the layer hierarchy, inline rows, CSV headers, definitions
+// that can be read, analyses that name existing definitions). The rows of
+// CSV files, unique IDs and links between records are checked as the rows
+// are written (description_rows.h).
 // A description that fails a check throws Problem (description_json.h).
 //
 //   Description d = ReadDescription(top, "/surveys/seabirds");
@@ -25,18 +27,23 @@ struct FieldSpec {
 };
 
 // A layer with its fields and rows; `parent_index` is the parent's place in
-// Description::layers (-1 for the global layer).
+// Description::layers (-1 for the global layer). Rows given inline are held
+// here, checked cell by cell; rows in a CSV file stay in the file, whose
+// header has been checked, and are read and checked one at a time as the
+// layer's table is written (LayerRows, description_rows.h).
 struct LayerSpec {
   std::string name;
   std::int32_t type = 0;
   std::string parent;
   int parent_index = -1;
   std::vector<FieldSpec> fields;
-  std::vector<std::vector<host::Value>> rows;
-  // Where each row came from, for messages: a JSON path or "file.csv:LINE".
-  std::vector<std::string> row_places;
-  bool rows_from_csv = false;
-  std::string path;  // layers[i]
+  std::vector<std::vector<host::Value>> rows;  // inline rows
+  std::vector<std::string> row_places;         // their JSON paths, for messages
+  std::string csv_file;                        // the CSV file to open; "" for inline rows
+  std::string csv_display;                     // its name in messages
+  std::vector<int> csv_columns;                // the file's column of each field
+  std::size_t csv_width = 0;                   // the number of cells in its header
+  std::string path;                            // layers[i]
 };
 
 struct DefinitionSpec {
@@ -77,10 +84,9 @@ Description ReadFragment(const json& top, const Description& project);
 // The rows of a layer (description_rows.cc), read after its fields.
 // Rows given inline: "rows" of layer `layer`, each an array in field order.
 void ReadInlineRows(const json& rows, LayerSpec& layer);
-// Rows from the CSV file `csv` (relative to `base_dir`), whose first record
-// names the layer's fields in any order.
-void ReadCsvRows(const std::string& csv, const std::string& base_dir, LayerSpec& layer);
-// Fails at row `row` of `layer` (its JSON path or "file.csv:LINE").
-[[noreturn]] void FailRow(const LayerSpec& layer, std::size_t row, const std::string& what);
+// The CSV file `csv` (relative to `base_dir`) of `layer`: it must exist and
+// its first record must name the layer's fields, in any order. Its rows are
+// read when the layer's table is written.
+void OpenCsvRows(const std::string& csv, const std::string& base_dir, LayerSpec& layer);
 
 }  // namespace pramble::sqlhost::description

@@ -1,5 +1,6 @@
 // The rows of a layer, given inline or in a CSV file, and their cells read
-// for the field types.
+// for the field types (description_rows.h).
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -8,7 +9,7 @@
 #include "pramble/host/errors.h"
 #include "sqlhost/project/csv_reader.h"
 #include "sqlhost/project/layers.h"
-#include "sqlhost/project/description_reader.h"
+#include "sqlhost/project/description_rows.h"
 #include "sqlhost/project/project_error.h"
 
 namespace pramble::sqlhost::description {
@@ -59,18 +60,26 @@ host::Value CellFromJson(const json& v, const FieldSpec& f, const std::string& w
   }
 }
 
-// The value of a CSV cell for field `f`; `place` is "file.csv:LINE".
-host::Value CellFromText(const std::string& cell, const FieldSpec& f, const std::string& place) {
-  const std::string field = "field '" + f.name + "': ";
+// The value of a CSV cell for field `f`; `place()` names the record for
+// messages. A plain number is read at once; the rest (blanks around it, a
+// leading '+', a whole number written as 2.0, a bad cell) the long way.
+template <class PlaceOf>
+host::Value CellFromText(const std::string& cell, const FieldSpec& f, const PlaceOf& place) {
+  auto fail = [&](const std::string& what) {
+    FailAtPlace(place(), "field '" + f.name + "': " + what);
+  };
   if (cell.empty()) {
-    if (f.type == host::kFieldID) FailAtPlace(place, field + "the ID is missing (an empty cell)");
-    if (f.type == host::kFieldLink)
-      FailAtPlace(place, field + "the link is missing (an empty cell)");
+    if (f.type == host::kFieldID) fail("the ID is missing (an empty cell)");
+    if (f.type == host::kFieldLink) fail("the link is missing (an empty cell)");
     return host::Value{};
   }
+  const char* const end = cell.data() + cell.size();
   if (IsIntegerKind(f.type)) {
-    const std::string t = host::Trim(cell, " \t");
     std::int64_t v = 0;
+    if (auto [p, ec] = std::from_chars(cell.data(), end, v); ec == std::errc() && p == end) {
+      return host::Value{v};
+    }
+    const std::string t = host::Trim(cell, " \t");
     auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
     if (ec == std::errc() && p == t.data() + t.size() && !t.empty()) return host::Value{v};
     if (host::IsNumeric(t)) {
@@ -79,14 +88,22 @@ host::Value CellFromText(const std::string& cell, const FieldSpec& f, const std:
         return host::Value{static_cast<std::int64_t>(d)};
       }
     }
-    FailAtPlace(place, field + "'" + cell + "' is not a whole number");
+    fail("'" + cell + "' is not a whole number");
   }
   if (f.type == host::kFieldDecimal) {
-    if (!host::IsNumeric(cell)) FailAtPlace(place, field + "'" + cell + "' is not a number");
+    // from_chars reads "inf" and "nan", which are no numbers here.
+    const char first = cell[0] == '-' && cell.size() > 1 ? cell[1] : cell[0];
+    if (std::isdigit(static_cast<unsigned char>(first)) || first == '.') {
+      double v = 0;
+      if (auto [p, ec] = std::from_chars(cell.data(), end, v); ec == std::errc() && p == end) {
+        return host::Value{v};
+      }
+    }
+    if (!host::IsNumeric(cell)) fail("'" + cell + "' is not a number");
     try {
       return host::Value{host::ParseNumber(cell)};
     } catch (const host::HostError&) {
-      FailAtPlace(place, field + "'" + cell + "' is out of range");
+      fail("'" + cell + "' is out of range");
     }
   }
   return host::Value{cell};
@@ -117,7 +134,7 @@ void ReadInlineRows(const json& rows, LayerSpec& layer) {
   }
 }
 
-void ReadCsvRows(const std::string& csv, const std::string& base_dir, LayerSpec& layer) {
+void OpenCsvRows(const std::string& csv, const std::string& base_dir, LayerSpec& layer) {
   fs::path file = fs::path(csv);
   if (file.is_relative() && !base_dir.empty()) file = fs::path(base_dir) / file;
   const std::string display = file.lexically_normal().string();
@@ -129,18 +146,17 @@ void ReadCsvRows(const std::string& csv, const std::string& base_dir, LayerSpec&
   if (!fs::is_regular_file(file, ec)) {
     FailAtPlace(display, "the CSV file of layer '" + layer.name + "' is not a file");
   }
-  std::vector<CsvRecord> records;
+  CsvRecord header;
   try {
-    records = ReadCsvFile(file.string(), display);
+    CsvReader in(file.string(), display);
+    if (!in.Next(header)) {
+      FailAtPlace(display, "the file is empty; the first row must name the fields of layer '" +
+                               layer.name + "'");
+    }
   } catch (const DescriptionError& e) {
     throw Problem{"", e.what(), false};
   }
-  if (records.empty()) {
-    FailAtPlace(display, "the file is empty; the first row must name the fields of layer '" +
-                             layer.name + "'");
-  }
   // Header: every field of the layer once, in any order.
-  const CsvRecord& header = records.front();
   const std::string hplace = display + ":" + std::to_string(header.line);
   std::vector<int> column_of_field(layer.fields.size(), -1);
   std::vector<std::string> field_names;
@@ -166,25 +182,62 @@ void ReadCsvRows(const std::string& csv, const std::string& base_dir, LayerSpec&
                               "' is missing from the header");
     }
   }
-  for (std::size_t r = 1; r < records.size(); ++r) {
-    const CsvRecord& rec = records[r];
-    const std::string place = display + ":" + std::to_string(rec.line);
-    if (rec.cells.size() != header.cells.size()) {
-      FailAtPlace(place, std::to_string(rec.cells.size()) + " cells, but the header has " +
-                             std::to_string(header.cells.size()));
-    }
-    std::vector<host::Value> values;
-    for (std::size_t k = 0; k < layer.fields.size(); ++k) {
-      values.push_back(CellFromText(rec.cells[column_of_field[k]], layer.fields[k], place));
-    }
-    layer.rows.push_back(std::move(values));
-    layer.row_places.push_back(place);
-  }
-  layer.rows_from_csv = true;
+  layer.csv_file = file.string();
+  layer.csv_display = display;
+  layer.csv_columns = std::move(column_of_field);
+  layer.csv_width = header.cells.size();
 }
 
-void FailRow(const LayerSpec& layer, std::size_t row, const std::string& what) {
-  throw Problem{layer.row_places[row], what, !layer.rows_from_csv};
+LayerRows::LayerRows(const LayerSpec& layer) : layer_(layer) {
+  if (layer.csv_file.empty()) return;
+  try {
+    csv_.emplace(layer.csv_file, layer.csv_display);
+    csv_->Next(record_);  // the header, checked when the description was read
+  } catch (const DescriptionError& e) {
+    throw Problem{"", e.what(), false};
+  }
+  cells_.resize(layer.fields.size());
+  values_ = &cells_;
+}
+
+bool LayerRows::Next() {
+  if (!csv_) {
+    if (row_ == layer_.rows.size()) return false;
+    values_ = &layer_.rows[row_++];
+    return true;
+  }
+  try {
+    if (!csv_->Next(record_)) return false;
+  } catch (const DescriptionError& e) {
+    throw Problem{"", e.what(), false};
+  }
+  if (record_.cells.size() != layer_.csv_width) {
+    Fail(std::to_string(record_.cells.size()) + " cells, but the header has " +
+         std::to_string(layer_.csv_width));
+  }
+  const auto place = [this] { return Place(); };
+  for (std::size_t k = 0; k < layer_.fields.size(); ++k) {
+    cells_[k] = CellFromText(record_.cells[layer_.csv_columns[k]], layer_.fields[k], place);
+  }
+  return true;
+}
+
+std::string LayerRows::Place() const {
+  if (!csv_) return layer_.row_places[row_ - 1];
+  return layer_.csv_display + ":" + std::to_string(record_.line);
+}
+
+void LayerRows::Fail(const std::string& what) const {
+  throw Problem{Place(), what, !csv_};
+}
+
+std::string LayerRows::FirstPlaceOf(std::size_t field, std::int64_t id) const {
+  LayerRows again(layer_);
+  while (again.Next()) {
+    const auto* v = std::get_if<std::int64_t>(&again.values()[field]);
+    if (v != nullptr && *v == id) return again.Place();
+  }
+  return "";
 }
 
 }  // namespace pramble::sqlhost::description

@@ -44,8 +44,16 @@ TEST_P(BadDescriptionTest, IsRefusedWithItsPlaceAndNothingIsLeft) {
   if (c.contains("patch")) WriteFile(desc, ExampleDescription().patch(c["patch"]).dump(2));
   if (c.contains("text") && c["text"].is_string()) WriteFile(desc, c["text"]);
   const json files = c.value("files", json::object());
-  for (const auto& [name, contents] : files.items())
-    WriteFile(work / name, contents);
+  for (const auto& [name, contents] : files.items()) {
+    std::string text = contents;
+    if (const json* many = c.contains("many") ? &c["many"] : nullptr; many && many->contains(name)) {
+      std::string rows;
+      for (int n = 1; n <= (*many)[name]["count"].get<int>(); ++n)
+        rows += Fill((*many)[name]["row"].get<std::string>(), {{"{n}", std::to_string(n)}});
+      text.insert(text.find('\n') + 1, rows);
+    }
+    WriteFile(work / name, text);
+  }
   const std::vector<std::string> before = FilesIn(work.path());
 
   std::ostringstream err;
@@ -55,7 +63,8 @@ TEST_P(BadDescriptionTest, IsRefusedWithItsPlaceAndNothingIsLeft) {
   std::cerr.rdbuf(cerr);
   const std::string said = err.str();
   EXPECT_EQ(code, 65) << said;
-  std::string message = "pramble create: " + work.path() + "/" + c["message"].get<std::string>();
+  std::string message = "pramble create: " + work.path() + "/" +
+                        Fill(c["message"].get<std::string>(), {{"{dir}", work.path()}});
   if (message.ends_with("...")) {
     message.resize(message.size() - 3);
     EXPECT_TRUE(said.starts_with(message)) << said;
