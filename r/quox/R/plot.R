@@ -27,8 +27,7 @@ plot.ddf <- function(x, which = NULL, breaks = NULL, nc = NULL, maintitle = "", 
   for (pg in pages) {
     title <- page.title(model, pg$title, maintitle)
     if (pg$kind == "unconditional") {
-      f.grid <- matrix(pg$f(rep(seq_len(nht), times = length(grid)), rep(grid, each = nht)), nrow = nht)
-      line <- colSums(f.grid * wt) / sum(wt)
+      line <- grid.average(pg$f, seq_len(nht), grid, wt)
       sel <- pg$subset
       cnt <- tabulate(object.bins(model, sel, breaks), length(breaks) - 1L)
       height <- cnt * (meta$width - meta$left) / (model$Nhat * diff(breaks))
@@ -44,9 +43,7 @@ plot.ddf <- function(x, which = NULL, breaks = NULL, nc = NULL, maintitle = "", 
       tot <- tabulate(bins, nb)
       hit <- tabulate(bins[pg$hit], nb)
       height <- ifelse(tot > 0, hit / pmax(tot, 1), 0)
-      f.grid <- matrix(pg$f(rep(sel, times = length(grid)), rep(grid, each = length(sel))),
-                       nrow = length(sel))
-      line <- colMeans(f.grid)
+      line <- grid.average(pg$f, sel, grid, rep(1, length(sel)))
       pts <- NULL
       if (!meta$binned && showpoints && length(sel)) {
         pts <- list(x = o$distance[sel], y = pg$f(sel, o$distance[sel]))
@@ -60,6 +57,14 @@ plot.ddf <- function(x, which = NULL, breaks = NULL, nc = NULL, maintitle = "", 
     if (!is.null(pts)) points(pts$x, pts$y, pch = pch, cex = cex)
   }
   invisible(NULL)
+}
+
+# The weighted average over the objects idx of f(idx, x) at each distance x
+# of the grid, one grid point at a time so that memory stays linear in the
+# number of objects.
+grid.average <- function(f, idx, grid, wt) {
+  if (!length(idx)) return(rep(NaN, length(grid)))
+  vapply(grid, function(x) sum(f(idx, rep(x, length(idx))) * wt), 0) / sum(wt)
 }
 
 # The model a fit shows, in one line: the method, the key and the ds and mr
