@@ -220,8 +220,15 @@ block.diag <- function(a, b) {
   m
 }
 
-# log(1 - exp(x)) for x <= 0, accurate near both ends.
-log1mexp <- function(x) ifelse(x > -0.693, log(-expm1(x)), log1p(-exp(x)))
+# log(1 - exp(x)) for x <= 0, accurate near both ends (each branch only
+# where it is used: this runs on every object at every likelihood
+# evaluation).
+log1mexp <- function(x) {
+  out <- log1p(-exp(x))
+  near <- which(x > -0.693)
+  out[near] <- log(-expm1(x[near]))
+  out
+}
 
 # Log-normal confidence limits for an estimate with a cv, using the t
 # quantile with df degrees of freedom (normal when df is infinite).
