@@ -3,8 +3,8 @@
 # truncated at 50 m, twenty objects per transect, two regions), fitted by
 # ddf (method io: ds hn ~1, mr ~distance; or method ds: hn ~1 on observer 1's
 # detections), then summary, goodness of fit, a plot to a null device and dht,
-# as a run of the host does. Prints the elapsed time of each step and R's
-# own peak of allocated memory; run it under /usr/bin/time for the process's
+# as a run of the host does. Prints the elapsed and CPU time of each step and
+# R's peak of allocated memory during it; run it under /usr/bin/time for the process's
 # peak resident memory:
 #
 #   /usr/bin/time -f '%e s %M KB' Rscript r/sim/scale.R io 100000
@@ -48,12 +48,16 @@ samples <- data.frame(Sample.Label = paste0("T", seq_len(nt)), Region.Label = if
                       Effort = eff)
 obs <- data.frame(object = seq_len(N), Region.Label = reg, Sample.Label = paste0("T", smp))
 
-invisible(gc(reset = TRUE))
+# each step: elapsed and CPU time, and the peak of R's allocated memory
+# during the step (gc's "max used" since the reset before it)
 step <- function(name, expr) {
+  invisible(gc(reset = TRUE))
   t <- system.time(v <- withCallingHandlers(expr, warning = function(w) {
     message("warning: ", conditionMessage(w)); invokeRestart("muffleWarning")
   }))
-  cat(sprintf("%-8s %8.2f s\n", name, t[["elapsed"]]))
+  mem <- gc()
+  cat(sprintf("%-8s %8.2f s elapsed %8.2f s CPU %7.0f MB peak\n", name, t[["elapsed"]],
+              t[["user.self"]] + t[["sys.self"]], sum(mem[, ncol(mem)])))
   v
 }
 t0 <- proc.time()
@@ -65,6 +69,7 @@ invisible(step("gof", capture.output(print(ddf.gof(fit, qq = FALSE)))))
 invisible(step("plot", { pdf(NULL); plot(fit); dev.off() }))
 invisible(step("dht", capture.output(print(dht(fit, regions, samples, obs,
                                                 options = list(varflag = 1, convert.units = 0.001))))))
-mem <- gc()
-cat(sprintf("%s N=%d objects=%d total %.2f s, R peak %.0f MB, converged %s\n", method, N, fit$n,
-            (proc.time() - t0)[["elapsed"]], sum(mem[, ncol(mem)]), fit$ds$converged && (is.null(fit$mr) || fit$mr$converged)))
+tt <- proc.time() - t0
+cat(sprintf("%s N=%d objects=%d total %.2f s elapsed %.2f s CPU, converged %s\n", method, N, fit$n,
+            tt[["elapsed"]], tt[["user.self"]] + tt[["sys.self"]],
+            fit$ds$converged && (is.null(fit$mr) || fit$mr$converged)))
