@@ -4,7 +4,8 @@
 //
 //   pramble_bench [--sizes 10000,100000,1000000] [--repeats 3] [--runs 7]
 //                 [--workdir DIR] [--sqlite3 PATH] [--sqlite3-extension PATH]
-//                 [--example PROJECT.json] [--keep]
+//                 [--example PROJECT.json] [--objects 1000,10000,100000]
+//                 [--pramble PATH] [--keep]
 //
 // Every measurement runs in a fresh child process (this program again, with
 // one of the subcommands below), so that the peak memory that wait4 reports is
@@ -18,6 +19,9 @@
 //   dropqueries DIR             deletes them
 //   runitem DIR                 RunItem until R is started, then stops the run
 //   creation [OPTIONS]          only the creation beside sqlite3 .import (create_bench.h)
+//
+// Started under the name R it stands in for R in the whole runs of
+// run_bench.cc (`--objects`; none with `--objects 0`).
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -39,6 +43,7 @@
 #include "bench/bench_project.h"
 #include "bench/child_process.h"
 #include "bench/create_bench.h"
+#include "bench/run_bench.h"
 #include "data_files/c_cls_data_file_maker.h"
 #include "database_interface/c_cls_database_interface.h"
 #include "errors/c_mod_global.h"
@@ -343,6 +348,8 @@ struct Options {
   std::string sqlite3 = "/usr/bin/sqlite3";
   std::string sqlite3_extension;
   std::string example;
+  std::vector<std::int64_t> run_objects = {1000, 10000, 100000};
+  std::string pramble;
   bool keep = false;
 };
 
@@ -582,6 +589,8 @@ void Measure(const Options& o, const std::string& workdir) {
         << Fixed(m, 1) << " ms)\n";
   }
   MeasureCreation({self, workdir, o.sqlite3, o.sizes, o.repeats, o.keep}, out);
+  if (!o.run_objects.empty())
+    MeasureRuns({o.run_objects, o.pramble, self, workdir, o.keep}, out);
   out << "\nload average at end: " << LoadAverage() << "\n";
 }
 
@@ -625,11 +634,13 @@ std::vector<std::int64_t> ParseSizes(const std::string& text) {
 int Usage() {
   std::cerr << "usage: pramble_bench [--sizes N,N,...] [--repeats N] [--runs N] [--workdir DIR]\n"
                "                     [--sqlite3 PATH] [--sqlite3-extension PATH]\n"
-               "                     [--example PROJECT.json] [--keep]\n";
+               "                     [--example PROJECT.json] [--objects N,N,...]\n"
+               "                     [--pramble PATH] [--keep]\n";
   return 64;
 }
 
 int Main(int argc, char** argv) {
+  if (StartedAsR(argv[0])) return RWrapper(argc, argv);
   std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && args[0].rfind("--", 0) != 0) {
     const std::string& command = args[0];
@@ -651,6 +662,9 @@ int Main(int argc, char** argv) {
 #ifdef PRAMBLE_BENCH_EXAMPLE
   o.example = PRAMBLE_BENCH_EXAMPLE;
 #endif
+#ifdef PRAMBLE_BENCH_CLI
+  o.pramble = PRAMBLE_BENCH_CLI;
+#endif
 #ifdef PRAMBLE_BENCH_SQLITE3_EXTENSION
   o.sqlite3_extension = PRAMBLE_BENCH_SQLITE3_EXTENSION;
 #endif
@@ -667,6 +681,11 @@ int Main(int argc, char** argv) {
     else if (a == "--sqlite3") o.sqlite3 = value();
     else if (a == "--sqlite3-extension") o.sqlite3_extension = value();
     else if (a == "--example") o.example = value();
+    else if (a == "--objects") {
+      const std::string v = value();
+      o.run_objects = v == "0" ? std::vector<std::int64_t>{} : ParseSizes(v);
+    }
+    else if (a == "--pramble") o.pramble = value();
     else if (a == "--keep") o.keep = true;
     else return Usage();
   }

@@ -19,8 +19,6 @@
 # observer 1 for the trial methods). The formulas are described in
 # docs/statistics.md.
 
-`%||%` <- function(a, b) if (is.null(a)) b else a
-
 method.table <- list(
   ds = list(double = FALSE, fi = FALSE, mode = "single",
             text = "single observer"),
@@ -42,6 +40,8 @@ ddf <- function(method = "ds", dsmodel = NULL, mrmodel = NULL, control = list(),
   cl <- match.call()
   info <- method.info(method)
   showit <- as.integer(control$showit %||% 0)
+  opts <- list(showit = showit, maxit = as.integer(control$maxit %||% 2000))
+  if (is.na(opts$maxit) || opts$maxit < 1L) stop("control maxit must be a positive whole number", call. = FALSE)
   if (missing(data) || !is.data.frame(data)) stop("data must be a data frame", call. = FALSE)
   meta <- ddf.meta(meta.data, data)
   spec <- model.specs(info, dsmodel, mrmodel)
@@ -49,7 +49,7 @@ ddf <- function(method = "ds", dsmodel = NULL, mrmodel = NULL, control = list(),
   ht <- if (info$mode == "trial") which(obj$d1 == 1) else seq_len(nrow(obj))
   if (!length(ht)) stop("observer 1 detected no object within the truncation distances", call. = FALSE)
   if (showit >= 1) message("Fitting method ", method, " to ", nrow(obj), " objects")
-  fit <- fit.parts(spec, obj, ht, info, meta, showit)
+  fit <- fit.parts(spec, obj, ht, info, meta, opts)
   prob <- detection.probs(fit, obj[ht, , drop = FALSE], info, meta)
   model <- list(call = cl, method = method, info = info, meta.data = meta,
                 control = control, data = obj, ht = ht,
@@ -104,15 +104,15 @@ model.specs <- function(info, dsmodel, mrmodel) {
 # objects, and joins their parameters (ds first, at ids; mr at imr), their
 # variance (block-diagonal but for the correlation of the trial methods'
 # parts) and log-likelihoods.
-fit.parts <- function(spec, obj, ht, info, meta, showit) {
+fit.parts <- function(spec, obj, ht, info, meta, opts) {
   f <- list()
   if (!is.null(spec$ds)) {
     f$ds.m <- ds.setup(spec$ds, obj[ht, , drop = FALSE], meta$width, meta$left, meta$binned)
-    f$ds.r <- ds.fit(f$ds.m, showit)
+    f$ds.r <- ds.fit(f$ds.m, opts)
   }
   if (!is.null(spec$mr)) {
     f$mr.m <- mr.setup(spec$mr, obj, info$mode)
-    f$mr.r <- mr.fit(f$mr.m, showit)
+    f$mr.r <- mr.fit(f$mr.m, opts)
   }
   nds <- if (is.null(f$ds.m)) 0L else f$ds.m$npar
   nmr <- if (is.null(f$mr.m)) 0L else f$mr.m$npar
@@ -172,7 +172,7 @@ detection.probs <- function(fit, hto, info, meta) {
   } else {
     nht <- nrow(hto)
     q <- quad.nodes(rep(meta$left, nht), rep(meta$width, nht), panels = 2L, k = 16L)
-    nd <- hto[rep(seq_len(nht), times = ncol(q$x)), , drop = FALSE]
+    nd <- take.rows(hto, rep(seq_len(nht), times = ncol(q$x)), all.vars(mr.m$formula))
     nd$distance <- as.vector(q$x)
     xn1 <- mr.X(mr.m, nd, 1)
     xn2 <- mr.X(mr.m, nd, 2)

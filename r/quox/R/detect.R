@@ -6,9 +6,16 @@
 # Linear predictor of the mr model for objects (rows of the object table)
 # at distances x and for one observer.
 mr.eta <- function(model, rows, x, observer) {
-  nd <- model$data[rows, , drop = FALSE]
+  nd <- take.rows(model$data, rows, all.vars(model$mr$formula))
   nd$distance <- rep_len(x, length(rows))
   drop(mr.X(model$mr$setup, nd, observer) %*% model$mr$par)
+}
+
+# The columns `vars` (those present) of a data frame at `rows`, which may
+# repeat: a plain data frame without row names, since making the names of
+# repeated rows unique costs far more than the columns themselves.
+take.rows <- function(df, rows, vars = names(df)) {
+  list2DF(lapply(unclass(df)[intersect(vars, names(df))], `[`, rows), nrow = length(rows))
 }
 
 # Conditional detection probability of one observer given the covariates.

@@ -162,7 +162,7 @@ ds.starts <- function(m) {
   lapply(combos, function(cb) c(put(log(cb[1] * m$width)), shape = log(cb[2])))
 }
 
-ds.fit <- function(m, showit) {
+ds.fit <- function(m, opts) {
   if (m$npar == 0L) {
     ll <- ds.loglik(numeric(0), m)$value
     return(list(par = numeric(0), vcov = matrix(0, 0, 0), lnl = ll, converged = TRUE))
@@ -173,5 +173,5 @@ ds.fit <- function(m, showit) {
   }
   st <- ds.starts(m)
   names(st[[1]]) <- m$names
-  fit.mle(st[[1]], function(p) ds.loglik(p, m), "the ds model", showit, starts = st[-1])
+  fit.mle(st[[1]], function(p) ds.loglik(p, m), "the ds model", opts, starts = st[-1])
 }

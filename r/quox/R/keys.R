@@ -34,9 +34,10 @@ key.integral <- function(key, a, b, scale, shape, deriv = FALSE) {
     # when sigma is much larger than the limits (pnorm(u) - 1/2 cancels to
     # 0 there, which made the likelihood of a very wide half-normal too high)
     qa <- a^2 / (2 * scale^2); qb <- b^2 / (2 * scale^2)
-    far <- a > scale
-    v <- scale * sqrt(pi / 2) * ifelse(far, pgamma(qa, 0.5, lower.tail = FALSE) - pgamma(qb, 0.5, lower.tail = FALSE),
-                                       pgamma(qb, 0.5) - pgamma(qa, 0.5))
+    far <- which(a > scale)
+    v <- pgamma(qb, 0.5) - pgamma(qa, 0.5)
+    v[far] <- pgamma(qa[far], 0.5, lower.tail = FALSE) - pgamma(qb[far], 0.5, lower.tail = FALSE)
+    v <- scale * sqrt(pi / 2) * v
     res <- list(v = v)
     if (deriv) {
       ga <- exp(-a^2 / (2 * scale^2)); gb <- exp(-b^2 / (2 * scale^2))

@@ -85,7 +85,8 @@ mr.loglik <- function(beta, m) {
   r <- m$rows
   x1 <- m$X1[r, , drop = FALSE]
   e1 <- drop(x1 %*% beta)
-  lp1 <- plogis(e1, log.p = TRUE); lq1 <- plogis(-e1, log.p = TRUE)
+  # log(1 - p) = log(p) - eta: one plogis per observer
+  lp1 <- plogis(e1, log.p = TRUE); lq1 <- lp1 - e1
   p1 <- exp(lp1); q1 <- exp(lq1)
   d1 <- m$d1[r]
   if (m$mode == "trial") {
@@ -94,7 +95,7 @@ mr.loglik <- function(beta, m) {
   } else if (m$mode == "io") {
     x2 <- m$X2[r, , drop = FALSE]
     e2 <- drop(x2 %*% beta)
-    lp2 <- plogis(e2, log.p = TRUE); lq2 <- plogis(-e2, log.p = TRUE)
+    lp2 <- plogis(e2, log.p = TRUE); lq2 <- lp2 - e2
     p2 <- exp(lp2); q2 <- exp(lq2)
     d2 <- m$d2[r]
     lpd <- log1mexp(lq1 + lq2)
@@ -126,9 +127,9 @@ mr.start <- function(m) {
   b
 }
 
-mr.fit <- function(m, showit) {
+mr.fit <- function(m, opts) {
   st <- mr.start(m)
-  fit.mle(st, function(p) mr.loglik(p, m), "the mr model", showit, starts = list(numeric(m$npar)))
+  fit.mle(st, function(p) mr.loglik(p, m), "the mr model", opts, starts = list(numeric(m$npar)))
 }
 
 # Detection probabilities from linear predictors of observers 1 and 2:

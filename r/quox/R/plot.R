@@ -23,12 +23,12 @@ plot.ddf <- function(x, which = NULL, breaks = NULL, nc = NULL, maintitle = "", 
   o <- model$data
   nht <- length(model$ht)
   wt <- 1 / model$fitted
+  key <- profile.groups(model)
   xlab <- distance.label()
   for (pg in pages) {
     title <- page.title(model, pg$title, maintitle)
     if (pg$kind == "unconditional") {
-      f.grid <- matrix(pg$f(rep(seq_len(nht), times = length(grid)), rep(grid, each = nht)), nrow = nht)
-      line <- colSums(f.grid * wt) / sum(wt)
+      line <- grid.average(pg$f, seq_len(nht), grid, wt, key[model$ht])
       sel <- pg$subset
       cnt <- tabulate(object.bins(model, sel, breaks), length(breaks) - 1L)
       height <- cnt * (meta$width - meta$left) / (model$Nhat * diff(breaks))
@@ -44,9 +44,7 @@ plot.ddf <- function(x, which = NULL, breaks = NULL, nc = NULL, maintitle = "", 
       tot <- tabulate(bins, nb)
       hit <- tabulate(bins[pg$hit], nb)
       height <- ifelse(tot > 0, hit / pmax(tot, 1), 0)
-      f.grid <- matrix(pg$f(rep(sel, times = length(grid)), rep(grid, each = length(sel))),
-                       nrow = length(sel))
-      line <- colMeans(f.grid)
+      line <- grid.average(pg$f, sel, grid, rep(1, length(sel)), key[sel])
       pts <- NULL
       if (!meta$binned && showpoints && length(sel)) {
         pts <- list(x = o$distance[sel], y = pg$f(sel, o$distance[sel]))
@@ -60,6 +58,30 @@ plot.ddf <- function(x, which = NULL, breaks = NULL, nc = NULL, maintitle = "", 
     if (!is.null(pts)) points(pts$x, pts$y, pch = pch, cex = cex)
   }
   invisible(NULL)
+}
+
+# The weighted average over the objects idx of f(idx, x) at each distance x
+# of the grid. Objects of one profile (key, the same for idx[i] and idx[k]
+# when f gives them the same values) are evaluated once with their summed
+# weight, and the grid one point at a time, so that time and memory stay
+# linear in the number of objects.
+grid.average <- function(f, idx, grid, wt, key) {
+  if (!length(idx)) return(rep(NaN, length(grid)))
+  first <- which(!duplicated(key))
+  wt <- as.vector(rowsum(wt, match(key, key[first]), reorder = FALSE))
+  idx <- idx[first]
+  vapply(grid, function(x) sum(f(idx, rep(x, length(idx))) * wt), 0) / sum(wt)
+}
+
+# The profile of every row of the object table: rows with the same values
+# of the covariates of the ds and mr formulas (distance and observer aside)
+# have the same detection functions.
+profile.groups <- function(model) {
+  vars <- setdiff(c(all.vars(model$ds$formula), all.vars(model$mr$formula)), c("distance", "observer"))
+  cols <- lapply(unclass(model$data)[intersect(vars, names(model$data))],
+                 function(v) if (is.numeric(v)) v else match(as.character(v), unique(as.character(v))))
+  if (!length(cols)) return(rep(1L, nrow(model$data)))
+  do.call(row.groups, unname(cols))$group
 }
 
 # The model a fit shows, in one line: the method, the key and the ds and mr
