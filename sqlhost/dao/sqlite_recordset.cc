@@ -418,12 +418,9 @@ class SqliteRecordset final : public dao::Recordset {
     row_loaded_ = true;
   }
 
-  // Copies the current row out of the cursor, which stands on it, before the
-  // cursor moves on or an operation reads row_. Until then GetValue reads
-  // the cursor's columns directly: most rows are read once, field by field.
-  void LoadRow() {
-    if (!row_loaded_) CopyRow(cursor_->get());
-  }
+  // Copies the current row out of the cursor (which stands on it) before the cursor moves on
+  // or row_ is read; until then GetValue reads the cursor's columns, each row read once.
+  void LoadRow() { if (!row_loaded_) CopyRow(cursor_->get()); }
 
   Value Converted(std::size_t i, const Value& v) const {
     if (types_[i] == dao::kBoolean) {
@@ -436,9 +433,7 @@ class SqliteRecordset final : public dao::Recordset {
   // Types of expression columns: from the first row's value when the cursor
   // is on the first row, else from a second pass over the result.
   void ResolveTypes() {
-    auto unresolved = [this] {
-      return std::count(types_.begin(), types_.end(), 0) > 0;
-    };
+    auto unresolved = [this] { return std::count(types_.begin(), types_.end(), 0) > 0; };
     if (current_ && position_ == 1 && !cursor_filtered_) {
       LoadRow();
       for (std::size_t i = 0; i < types_.size(); ++i) {
@@ -461,8 +456,7 @@ class SqliteRecordset final : public dao::Recordset {
         }
       }
     }
-    for (std::int32_t& t : types_)
-      if (t == 0) t = dao::kText;
+    for (std::int32_t& t : types_) if (t == 0) t = dao::kText;
   }
 
   std::shared_ptr<Connection> conn_;
