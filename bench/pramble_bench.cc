@@ -16,14 +16,16 @@
 //   makefiles DIR               CClsDatabaseInterface::MakeFiles, debug mode
 //   writeddf DIR FILE           the detection-function data file alone; the
 //                               item's temporary queries are left in place
+//   writefiles DIR FOLDER       all four data files, the queries left in place
 //   dropqueries DIR             deletes them
+//
+// (The data file subcommands are in files_bench.cc.)
 //   runitem DIR                 RunItem until R is started, then stops the run
 //   creation [OPTIONS]          only the creation beside sqlite3 .import (create_bench.h)
 //
 // Started under the name R it stands in for R in the whole runs of
 // run_bench.cc (`--objects`; none with `--objects 0`).
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,7 +46,7 @@
 #include "bench/child_process.h"
 #include "bench/create_bench.h"
 #include "bench/run_bench.h"
-#include "data_files/c_cls_data_file_maker.h"
+#include "bench/files_bench.h"
 #include "database_interface/c_cls_database_interface.h"
 #include "errors/c_mod_global.h"
 #include "pramble/host/errors.h"
@@ -61,42 +63,12 @@ namespace fs = std::filesystem;
 namespace pramble::bench {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point from, Clock::time_point to) {
-  return std::chrono::duration<double>(to - from).count();
-}
-
-// The CPU time (user and system) of this process so far.
-double CpuSeconds() {
-  timespec t{};
-  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-// The item every benchmark project holds.
-constexpr std::int32_t kItem = 1;
-
-std::shared_ptr<host::BrowserItem> ItemOf(host::ProjectDatabase& project, std::int32_t id) {
-  return project.Browsers().Item(project.Browsers().IndexOfItem(id)).Items().Item(id);
-}
-
 std::uintmax_t FolderBytes(const std::string& folder) {
   std::uintmax_t total = 0;
   for (const auto& entry : fs::directory_iterator(folder))
     if (entry.is_regular_file()) total += entry.file_size();
   return total;
 }
-
-// A project with the host's default services, as `pramble run` has them;
-// the caller installs them (or a wrapper around them) on its thread.
-struct OpenProject {
-  explicit OpenProject(const std::string& dir)
-      : project(sqlhost::Project::Open(dir)), services(loop) {}
-  std::shared_ptr<sqlhost::Project> project;
-  sqlhost::EventLoop loop;
-  sqlhost::DefaultServices services;
-};
 
 // ---------------------------------------------------------------------------
 // Subcommands (one measurement each, in a child process).
@@ -128,8 +100,10 @@ int MakeFiles(const std::string& dir) {
   database_interface.DebugMode(true);
 
   const auto start = Clock::now();
+  const double start_cpu = CpuSeconds();
   const bool ok = database_interface.MakeFiles();
   const double seconds = Seconds(start, Clock::now());
+  const double cpu_seconds = CpuSeconds() - start_cpu;
 
   const std::string folder = database_interface.CmdFolder();
   if (!ok) {
@@ -137,135 +111,11 @@ int MakeFiles(const std::string& dir) {
     if (!folder.empty()) fs::remove_all(folder);
     return 1;
   }
-  std::cout << "seconds=" << seconds << "\nbytes=" << FolderBytes(folder) << "\n";
+  std::cout << "seconds=" << seconds << "\ncpu_seconds=" << cpu_seconds
+            << "\nbytes=" << FolderBytes(folder) << "\n";
   fs::remove_all(folder);
   gLog.reset();
   return 0;
-}
-
-// The host's temporary queries, with the time each query was saved noted and
-// the final deletion deferred, so that the time from the saving of the last
-// query to the deletion is the writing of the data files, and the queries
-// stay for the sqlite3 shell to export.
-class DeferredTempQueries : public host::TempQueries {
- public:
-  explicit DeferredTempQueries(host::TempQueries& target) : target_(target) {}
-
-  bool GetObsLayerName(std::string& obs_layer_name, const std::string& survey_definition,
-                       host::LayerCollection& layers, host::Log& log) override {
-    return target_.GetObsLayerName(obs_layer_name, survey_definition, layers, log);
-  }
-  bool MakeLayerQueries(host::ProjectDatabase& project, std::int32_t id,
-                        const std::string& obs_layer_name,
-                        const std::string& data_filter_definition, host::Log& log) override {
-    return target_.MakeLayerQueries(project, id, obs_layer_name, data_filter_definition, log);
-  }
-  bool MakeTempQuery(const std::string& suffix, const std::string& jet_sql, std::int32_t id,
-                     host::dao::Database& data_database, host::Log& log, bool flag) override {
-    const bool ok = target_.MakeTempQuery(suffix, jet_sql, id, data_database, log, flag);
-    last_saved = Clock::now();
-    last_saved_cpu = CpuSeconds();
-    last_suffix = suffix;
-    return ok;
-  }
-  std::string GetTempQueryName(const std::string& suffix_or_layer, std::int32_t id) override {
-    return target_.GetTempQueryName(suffix_or_layer, id);
-  }
-  bool DeleteTempQueries(std::int32_t id, host::dao::Database& data_database) override {
-    if (deletion_asked == Clock::time_point()) {
-      deletion_asked = Clock::now();
-      deletion_asked_cpu = CpuSeconds();
-    }
-    return true;
-  }
-  bool GetAreaFilterText(std::string& area_filter_text, const std::string& data_filter_definition,
-                         host::Log& log) override {
-    return target_.GetAreaFilterText(area_filter_text, data_filter_definition, log);
-  }
-  bool GetAreaSource(std::string& area_field, std::string& area_layer, double& area_factor,
-                     std::string& area_units, host::ProjectDatabase& project,
-                     const std::string& survey_definition, const std::string& area_filter_text,
-                     const std::string& start_layer, std::int32_t strat_type,
-                     std::int32_t strat_layer_type, host::Log& log) override {
-    return target_.GetAreaSource(area_field, area_layer, area_factor, area_units, project,
-                                 survey_definition, area_filter_text, start_layer, strat_type,
-                                 strat_layer_type, log);
-  }
-  bool GetEffortSource(std::string& effort_field, std::string& effort_layer,
-                       std::string& effort_units, host::ProjectDatabase& project,
-                       const std::string& survey_definition, const std::string& start_layer,
-                       std::int32_t smp_layer_type, std::int32_t strat_type,
-                       std::int32_t strat_layer_type, host::Log& log) override {
-    return target_.GetEffortSource(effort_field, effort_layer, effort_units, project,
-                                   survey_definition, start_layer, smp_layer_type, strat_type,
-                                   strat_layer_type, log);
-  }
-
-  Clock::time_point last_saved;
-  double last_saved_cpu = 0;
-  std::string last_suffix;
-  Clock::time_point deletion_asked;
-  double deletion_asked_cpu = 0;
-
- private:
-  host::TempQueries& target_;
-};
-
-class DeferringServices : public host::ServicesWrapper {
- public:
-  explicit DeferringServices(host::Services* target)
-      : ServicesWrapper(target), queries_(target->Queries()) {}
-  host::TempQueries& Queries() override { return queries_; }
-  DeferredTempQueries& deferred() { return queries_; }
-
- private:
-  DeferredTempQueries queries_;
-};
-
-int WriteDdf(const std::string& dir, const std::string& file) {
-  OpenProject p(dir);
-  DeferringServices services(&p.services);
-  host::ScopedServices installed(&services);
-  gLog = services.NewLog();
-  const auto item = ItemOf(*p.project, kItem);
-  std::string survey, filter, model;
-  host::DefinitionRetrieval& definitions = services.Definitions();
-  if (!definitions.GetSurveyDefinition(survey, *p.project, *item, *gLog) ||
-      !definitions.GetDataFilterDefinition(filter, *p.project, *item, *gLog) ||
-      !definitions.GetModelDefinitionDefinition(model, *p.project, *item, *gLog)) {
-    std::cerr << "cannot read the item's definitions:\n" << gLog->Contents() << "\n";
-    return 1;
-  }
-  CClsDataFileMaker maker;
-  maker.ProjectDatabase(p.project);
-  maker.ID(kItem);
-  maker.SurveyDefinition(survey);
-  maker.DataFilterDefinition(filter);
-  maker.ModelDefinitionDefinition(model);
-  maker.CmdFolder(fs::path(file).parent_path().string());
-  maker.DdfDataFile(file);
-  // The detection-function file only: the double-observer configuration.
-  if (!maker.MakeFiles(true, false, false)) {
-    std::cerr << "MakeFiles failed:\n" << gLog->Contents() << "\n";
-    return 1;
-  }
-  const DeferredTempQueries& q = services.deferred();
-  if (q.last_suffix != "_Ddf") {
-    std::cerr << "the last query saved was '" << q.last_suffix << "', not '_Ddf'\n";
-    return 1;
-  }
-  std::cout << "seconds=" << Seconds(q.last_saved, q.deletion_asked) << "\n"
-            << "cpu_seconds=" << q.deletion_asked_cpu - q.last_saved_cpu << "\n"
-            << "query=" << services.Queries().GetTempQueryName("_Ddf", kItem) << "\n"
-            << "bytes=" << fs::file_size(file) << "\n";
-  gLog.reset();
-  return 0;
-}
-
-int DropQueries(const std::string& dir) {
-  OpenProject p(dir);
-  host::ScopedServices installed(&p.services);
-  return p.services.Queries().DeleteTempQueries(kItem, p.project->DataDatabase()) ? 0 : 1;
 }
 
 // The process runner, with the moment Run is called and the moment it has
@@ -438,6 +288,7 @@ void Measure(const Options& o, const std::string& workdir) {
 
 
   std::vector<SizeFigures> figures;
+  std::vector<std::vector<FilesRun>> files_runs;
   for (std::int64_t size : o.sizes) {
     SizeFigures f;
     const std::string tag = std::to_string(size);
@@ -455,6 +306,7 @@ void Measure(const Options& o, const std::string& workdir) {
     f.create_rss = static_cast<double>(c.max_rss_kb);
 
     std::vector<double> mf_s, mf_rss, w_s, w_cpu, w_rss, s_s, s_cpu, s_rss;
+    files_runs.emplace_back();
     for (int r = 0; r < o.repeats; ++r) {
       std::cerr << "[bench] " << size << " rows: run " << (r + 1) << " of " << o.repeats << "\n";
       ChildResult m = RunChild({self, "makefiles", project});
@@ -478,6 +330,7 @@ void Measure(const Options& o, const std::string& workdir) {
       }
       const std::string out = workdir + "/sqlite3-" + tag + ".txt";
       for (const char* a : {"-header", "-separator", "\t"}) shell.push_back(a);
+      const std::vector<std::string> shell_options = shell;
       shell.push_back(project + "/data.db");
       shell.push_back("SELECT * FROM \"" + query + "\"");
       ChildResult s = RunChild(shell, out);
@@ -488,6 +341,11 @@ void Measure(const Options& o, const std::string& workdir) {
       RunChild({self, "dropqueries", project});
       fs::remove(ddf);
       fs::remove(out);
+
+      // All four files beside the shell's export of the four queries.
+      files_runs.back().push_back(MeasureFiles(self, project, shell_options, workdir,
+                                               NumberValue(m, "seconds"),
+                                               NumberValue(m, "cpu_seconds")));
     }
     f.makefiles_s = Median(mf_s);
     f.makefiles_rss = Median(mf_rss);
@@ -547,6 +405,10 @@ void Measure(const Options& o, const std::string& workdir) {
   out << "(s: wall time; ratio: writer / sqlite3; MB: peak RSS of the process; file MB: the "
          "writer's file, then the shell's)\n";
 
+  std::vector<std::int64_t> rows;
+  for (const auto& f : figures) rows.push_back(f.rows);
+  const bool files_met = PrintFilesTable(out, rows, files_runs);
+
   if (!to_run.empty()) {
     out << "\nRunItem to R started (example project, " << to_run.size()
         << " runs, each in a fresh process)\n"
@@ -577,6 +439,8 @@ void Measure(const Options& o, const std::string& workdir) {
     };
     const bool flat_all = flat(before.makefiles_rss, large.makefiles_rss) &&
                           flat(before.write_rss, large.write_rss);
+    out << "  all four data files within 1.5x the four-query sqlite3 export: "
+        << (files_met ? "met" : "MISSED") << " (at " << figures.back().rows << " rows)\n";
     out << "  peak memory flat as rows grow: "
         << (figures.size() < 2 ? "not measured (one size)" : flat_all ? "met" : "MISSED")
         << " (MakeFiles " << Mb(before.makefiles_rss) << " -> " << Mb(large.makefiles_rss)
@@ -653,6 +517,7 @@ int Main(int argc, char** argv) {
     if (command == "create") return need(2), Create(args[1], args[2]);
     if (command == "makefiles") return need(1), MakeFiles(args[1]);
     if (command == "writeddf") return need(2), WriteDdf(args[1], args[2]);
+    if (command == "writefiles") return need(2), WriteFiles(args[1], args[2]);
     if (command == "dropqueries") return need(1), DropQueries(args[1]);
     if (command == "runitem") return need(1), RunItem(args[1]);
     if (command == "creation") return CreationMain({args.begin() + 1, args.end()});

@@ -358,6 +358,7 @@ std::unique_ptr<SqliteDatabase> SqliteDatabase::Open(const std::string& path, Op
   int flags = SQLITE_OPEN_READWRITE;
   if (mode == OpenMode::kCreate) flags |= SQLITE_OPEN_CREATE;
   if (mode == OpenMode::kReadOnly) flags = SQLITE_OPEN_READONLY;
+  flags |= SQLITE_OPEN_NOMUTEX;  // one thread at a time (see the header)
   std::string message;
   auto conn = Connection::Open(path, flags, kDefaultBusyTimeoutMs, message);
   if (!conn) throw HostError(host::kErrReadOnly, what + " '" + path + "': " + message + ".");

@@ -92,6 +92,7 @@ class SqliteRecordset final : public dao::Recordset {
     std::int64_t n = 0;
     if (OnUnchangedResult() && position_ > 0) {
       n = position_;
+      LoadRow();  // the cursor leaves it; it stays current when no row follows
     } else {
       Restart();
     }
@@ -217,6 +218,7 @@ class SqliteRecordset final : public dao::Recordset {
     CheckOpen();
     RequireUpdatable();
     if (!current_) NoCurrentRecord();
+    LoadRow();
     buffer_.clear();
     for (std::size_t i = 0; i < row_.size(); ++i) buffer_.push_back(Converted(i, row_[i]));
     dirty_.assign(names_.size(), false);
@@ -284,6 +286,7 @@ class SqliteRecordset final : public dao::Recordset {
     CheckOpen();
     if (mode_ != Mode::kNone) return buffer_[i];
     if (!current_) NoCurrentRecord();
+    if (!row_loaded_) return Converted(i, ColumnValue(cursor_->get(), i + offset_));
     return Converted(i, row_[i]);
   }
 
@@ -377,6 +380,7 @@ class SqliteRecordset final : public dao::Recordset {
   // the current row.
   void ReleaseCursor() {
     if (!cursor_) return;
+    if (current_) LoadRow();
     cursor_->Reset();
     if (!cursor_done_ && current_ && offset_ == 1) cursor_stale_ = true;
   }
@@ -400,7 +404,8 @@ class SqliteRecordset final : public dao::Recordset {
       eof_ = true;
       return false;
     }
-    CopyRow(cursor_->get());
+    if (offset_ == 1) rowid_ = sqlite3_column_int64(cursor_->get(), 0);
+    row_loaded_ = false;
     current_ = true;
     eof_ = false;
     return true;
@@ -410,7 +415,12 @@ class SqliteRecordset final : public dao::Recordset {
     if (offset_ == 1) rowid_ = sqlite3_column_int64(stmt, 0);
     for (std::size_t i = 0; i < row_.size(); ++i)
       row_[i] = ColumnValue(stmt, static_cast<int>(i) + offset_);
+    row_loaded_ = true;
   }
+
+  // Copies the current row out of the cursor (which stands on it) before the cursor moves on
+  // or row_ is read; until then GetValue reads the cursor's columns, each row read once.
+  void LoadRow() { if (!row_loaded_) CopyRow(cursor_->get()); }
 
   Value Converted(std::size_t i, const Value& v) const {
     if (types_[i] == dao::kBoolean) {
@@ -423,10 +433,9 @@ class SqliteRecordset final : public dao::Recordset {
   // Types of expression columns: from the first row's value when the cursor
   // is on the first row, else from a second pass over the result.
   void ResolveTypes() {
-    auto unresolved = [this] {
-      return std::count(types_.begin(), types_.end(), 0) > 0;
-    };
+    auto unresolved = [this] { return std::count(types_.begin(), types_.end(), 0) > 0; };
     if (current_ && position_ == 1 && !cursor_filtered_) {
+      LoadRow();
       for (std::size_t i = 0; i < types_.size(); ++i) {
         if (types_[i] != 0) continue;
         switch (row_[i].index()) {
@@ -447,8 +456,7 @@ class SqliteRecordset final : public dao::Recordset {
         }
       }
     }
-    for (std::int32_t& t : types_)
-      if (t == 0) t = dao::kText;
+    for (std::int32_t& t : types_) if (t == 0) t = dao::kText;
   }
 
   std::shared_ptr<Connection> conn_;
@@ -462,6 +470,7 @@ class SqliteRecordset final : public dao::Recordset {
   std::vector<std::int32_t> types_;  // 0 until known
   std::vector<std::unique_ptr<SqliteField>> fields_;
   std::vector<Value> row_;
+  bool row_loaded_ = true;  // row_ holds the current row (else the cursor does)
   std::int64_t rowid_ = 0;
   bool current_ = false;
   bool eof_ = false;
