@@ -12,32 +12,12 @@
 #include <stdexcept>
 
 #include "bench/child_process.h"
+#include "bench/figures.h"
 
 namespace fs = std::filesystem;
 
 namespace pramble::bench {
 namespace {
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const std::size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-std::string Fixed(double v, int decimals) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-  return buf;
-}
-
-std::string Mb(double kb) { return Fixed(kb / 1024.0, 1); }
-
-std::string LoadAverage() {
-  std::ifstream in("/proc/loadavg");
-  std::string one, five, fifteen;
-  in >> one >> five >> fifteen;
-  return one + " " + five + " " + fifteen;
-}
 
 void Cells(std::ostream& out, const std::vector<std::string>& cells) {
   const int widths[] = {9, 10, 11, 7, 11, 12, 7, 11, 12};

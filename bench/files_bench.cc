@@ -9,6 +9,7 @@
 #include <map>
 
 #include "bench/child_process.h"
+#include "bench/figures.h"
 #include "data_files/c_cls_data_file_maker.h"
 #include "errors/c_mod_global.h"
 #include "pramble/host/services.h"
@@ -215,12 +216,6 @@ namespace {
 
 const char* const kSteps[] = {"queries", "check", "ddf", "region", "sample", "obs"};
 const char* const kQueries[] = {"_Ddf", "_DhtRegion", "_DhtSample", "_DhtObs"};
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const std::size_t n = v.size();
-  return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 std::string Fixed(const char* format, double v) {
   char buf[64];

@@ -11,6 +11,7 @@
 // setting R/EnginePath names a link called R to this program, which starts
 // the real R, waits for it with wait4 and writes R's wall time, CPU time and
 // peak resident memory to a file (RWrapper).
+#include "bench/figures.h"
 #include "bench/run_bench.h"
 
 #include <sys/resource.h>
@@ -118,12 +119,6 @@ RunFigures RunItem(const RunBenchOptions& o, const std::string& project, int ite
   f.r_rss_kb = NumberValue(r, "r_max_rss_kb");
   ReadStatus(o, project, item, f);
   return f;
-}
-
-std::string Fixed(double v, int decimals) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-  return buf;
 }
 
 }  // namespace

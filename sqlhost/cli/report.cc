@@ -10,6 +10,7 @@
 #include "sqlhost/analysis/estimates.h"
 #include "sqlhost/analysis/run_record.h"
 #include "sqlhost/cli/analysis_tables.h"
+#include "sqlhost/cli/table_printer.h"
 #include "sqlhost/project/definition_reader.h"
 #include "sqlhost/project/file_names.h"
 #include "sqlhost/project/project_growth.h"
@@ -34,20 +35,6 @@ figcaption { font-size: 0.8em; color: #555; }
 pre { background: #f6f6f6; padding: 0.5em; white-space: pre-wrap; }
 .warn { color: #8a4b00; }
 )";
-
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
 
 const DefinitionSpec* Find(const std::vector<DefinitionSpec>& defs, std::int32_t id) {
   for (const DefinitionSpec& d : defs)
@@ -125,9 +112,9 @@ std::string FileBytes(const std::filesystem::path& path) {
 
 void Figure(std::ostringstream& html, const std::filesystem::path& file, const std::string& mime,
             const std::string& caption) {
-  html << "<figure><img alt=\"" << Escaped(caption) << "\" src=\"data:" << mime << ";base64,"
-       << Base64(FileBytes(file)) << "\"><figcaption>" << Escaped(caption) << " ("
-       << Escaped(file.filename().string()) << ")</figcaption></figure>\n";
+  html << "<figure><img alt=\"" << HtmlEscaped(caption) << "\" src=\"data:" << mime << ";base64,"
+       << Base64(FileBytes(file)) << "\"><figcaption>" << HtmlEscaped(caption) << " ("
+       << HtmlEscaped(file.filename().string()) << ")</figcaption></figure>\n";
 }
 
 std::string Stat(const sqlhost::RunRecord& r, std::int32_t code) {
@@ -178,18 +165,18 @@ void ItemSection(std::ostringstream& html, sqlhost::Project& project,
   const DefinitionSpec* model = Find(d.model_definitions, item.model_definition_id);
   const std::optional<sqlhost::RunRecord> record = sqlhost::ReadRunRecord(project, id);
   const sqlhost::RunUnits units = record ? record->units : sqlhost::UnitsOfItem(project, id);
-  html << "<section id=\"item-" << id << "\">\n<h2>Item " << id << ": " << Escaped(item.name)
+  html << "<section id=\"item-" << id << "\">\n<h2>Item " << id << ": " << HtmlEscaped(item.name)
        << "</h2>\n<p>Status " << item.status << " "
-       << Escaped(sqlhost::Project::StatusText(item.status));
+       << HtmlEscaped(sqlhost::Project::StatusText(item.status));
   if (!sqlhost::Project::FormatRunDate(item.run_date).empty())
     html << ", run " << sqlhost::Project::FormatRunDate(item.run_date);
-  html << ". Units: " << Escaped(UnitsText(units)) << ".</p>\n<h3>Definitions</h3>\n<dl>\n";
+  html << ". Units: " << HtmlEscaped(UnitsText(units)) << ".</p>\n<h3>Definitions</h3>\n<dl>\n";
   for (const auto& [term, words] :
        DefinitionsInWords(model ? model->definition : "", filter ? filter->definition : "", units))
-    html << "<dt>" << Escaped(term) << "</dt><dd>" << Escaped(words) << "</dd>\n";
+    html << "<dt>" << HtmlEscaped(term) << "</dt><dd>" << HtmlEscaped(words) << "</dd>\n";
   html << "</dl>\n<details><summary>Definitions as written</summary><pre>";
   for (const DefinitionSpec* def : {survey, filter, model})
-    if (def) html << Escaped(def->name) << ": " << Escaped(def->definition) << "\n";
+    if (def) html << HtmlEscaped(def->name) << ": " << HtmlEscaped(def->definition) << "\n";
   html << "</pre></details>\n";
   if (!record) {
     html << "<p>No estimates: the item has not been run, or its last run stored none.</p>\n"
@@ -211,14 +198,14 @@ void ItemSection(std::ostringstream& html, sqlhost::Project& project,
       Figure(html, std::filesystem::path(project.folder()) / name,
              ext == "png" ? "image/png" : "image/jpeg", caption);
     } else {
-      html << "<p>" << Escaped(caption) << ": " << Escaped(name) << "</p>\n";
+      html << "<p>" << HtmlEscaped(caption) << ": " << HtmlEscaped(name) << "</p>\n";
     }
   }
   html << "</div>\n<h3>Warnings</h3>\n";
   const std::vector<std::string> warnings =
       Warnings(sqlhost::StoredResultText(project, id, "Log").value_or(""));
   if (warnings.empty()) html << "<p>None in the log.</p>\n";
-  for (const std::string& w : warnings) html << "<p class=\"warn\">" << Escaped(w) << "</p>\n";
+  for (const std::string& w : warnings) html << "<p class=\"warn\">" << HtmlEscaped(w) << "</p>\n";
   html << "</section>\n";
 }
 
@@ -253,15 +240,15 @@ std::string ReportHtml(sqlhost::Project& project, const std::vector<std::int32_t
   const std::string title = std::filesystem::path(project.folder()).filename().string();
   std::ostringstream html;
   html << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>"
-       << Escaped(title) << ": analyses</title>\n<style>" << kStyle
-       << "</style>\n</head>\n<body>\n<h1>Project " << Escaped(title) << "</h1>\n<p>"
-       << Escaped(project.folder()) << "</p>\n";
+       << HtmlEscaped(title) << ": analyses</title>\n<style>" << kStyle
+       << "</style>\n</head>\n<body>\n<h1>Project " << HtmlEscaped(title) << "</h1>\n<p>"
+       << HtmlEscaped(project.folder()) << "</p>\n";
   if (with_comparison) {
     html << "<h2 id=\"comparison\">Model comparison</h2>\n<p>AIC is compared only within a "
             "group: the same data and the same method.</p>\n";
     int number = 0;
     for (const sqlhost::ComparisonGroup& g : sqlhost::CompareItems(project, ids).groups) {
-      html << "<h3>Group " << ++number << ": " << Escaped(g.label) << "</h3>\n";
+      html << "<h3>Group " << ++number << ": " << HtmlEscaped(g.label) << "</h3>\n";
       html << "<div class=\"wide\">\n";
       ComparisonTable(g).PrintHtml(html);
       html << "</div>\n";

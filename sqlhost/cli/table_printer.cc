@@ -26,6 +26,9 @@ std::string FullPrecision(double value) {
   return ec == std::errc() ? std::string(buf, end) : "";
 }
 
+
+}  // namespace
+
 std::string HtmlEscaped(const std::string& text) {
   std::string out;
   for (const char c : text) {
@@ -39,8 +42,6 @@ std::string HtmlEscaped(const std::string& text) {
   }
   return out;
 }
-
-}  // namespace
 
 Cell NumberCell(const std::optional<double>& value) {
   if (!value || !std::isfinite(*value)) return std::monostate{};

@@ -46,6 +46,9 @@ struct Column {
 
 using Cell = std::variant<std::monostate, std::string, double>;
 
+// `text` with &, <, > and " written as HTML entities.
+std::string HtmlEscaped(const std::string& text);
+
 // An optional number as a cell.
 Cell NumberCell(const std::optional<double>& value);
 
