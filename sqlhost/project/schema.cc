@@ -86,9 +86,14 @@ const char* SettingKind(const host::Value& value) {
 }
 
 void DeleteRecord(const Connection& db, std::int32_t id) {
-  Statement exists(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
-  exists.Bind(1, host::Value{std::string(kRecordsTable)});
-  if (!exists.Step()) return;
+  {
+    // Finished before the delete: a read still open on this connection would
+    // make the delete fail at once (not wait) when another process has
+    // written since, as two runs that end together do.
+    Statement exists(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
+    exists.Bind(1, host::Value{std::string(kRecordsTable)});
+    if (!exists.Step()) return;
+  }
   Statement s(db, std::string("DELETE FROM ") + kRecordsTable + " WHERE analysis_id = ?1");
   s.Bind(1, host::Value{std::int64_t{id}}).Run();
 }
