@@ -15,25 +15,6 @@ namespace {
 
 using description::DefinitionSpec;
 
-const DefinitionSpec* Find(const std::vector<DefinitionSpec>& defs, std::int32_t id) {
-  for (const DefinitionSpec& d : defs)
-    if (d.id == id) return &d;
-  return nullptr;
-}
-
-std::string Option(const std::string& definition, const std::string& command,
-                   const std::string& option) {
-  TextDefinitionReader reader;
-  const host::Command c = reader.GetCommand(definition, command);
-  return c.found ? c.LastOption(option).value_or("") : "";
-}
-
-std::optional<double> Stat(const RunRecord& r, std::int32_t code) {
-  const auto it = r.stats.find(code);
-  if (it == r.stats.end()) return std::nullopt;
-  return it->second;
-}
-
 std::string Number(double v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%g", v);
@@ -86,40 +67,40 @@ Comparison CompareItems(Project& project, const std::vector<std::int32_t>& ids) 
     c.id = item.id;
     c.name = item.name;
     c.status = item.status;
-    const DefinitionSpec* model = Find(d.model_definitions, item.model_definition_id);
-    const DefinitionSpec* filter = Find(d.data_filters, item.data_filter_id);
+    const DefinitionSpec* model = FindDefinition(d.model_definitions, item.model_definition_id);
+    const DefinitionSpec* filter = FindDefinition(d.data_filters, item.data_filter_id);
     const std::string model_text = model ? model->definition : "";
     TextDefinitionReader reader;
     c.method = reader.GetCommand(model_text, "Method").value;
-    c.key = Option(model_text, "DSModel", "Key");
-    c.ds_formula = Option(model_text, "DSModel", "Formula");
-    c.mr_formula = Option(model_text, "MRModel", "Formula");
+    c.key = OptionOf(model_text, "DSModel", "Key");
+    c.ds_formula = OptionOf(model_text, "DSModel", "Formula");
+    c.mr_formula = OptionOf(model_text, "MRModel", "Formula");
     const std::optional<RunRecord> record = ReadRunRecord(project, item.id);
     if (!record) {
       unranked.items.push_back(std::move(c));
       continue;
     }
     const RunRecord& r = *record;
-    c.n = Stat(r, 1);
-    c.parameters = Stat(r, 2);
-    c.aic = Stat(r, 3);
-    c.average_p = Stat(r, 4);
-    c.log_likelihood = Stat(r, 9);
-    c.gof_chisq_p = Stat(r, 32);
-    c.gof_cvm_p = Stat(r, 40);
-    const int kind = Stat(r, 3000) ? 3 : 1;
+    c.n = r.Stat(1);
+    c.parameters = r.Stat(2);
+    c.aic = r.Stat(3);
+    c.average_p = r.Stat(4);
+    c.log_likelihood = r.Stat(9);
+    c.gof_chisq_p = r.Stat(32);
+    c.gof_cvm_p = r.Stat(40);
+    const int kind = r.Stat(3000) ? 3 : 1;
     c.abundance_of = kind == 3 ? "individuals" : "clusters";
-    c.abundance = Stat(r, kind * 1000);
-    c.cv = Stat(r, kind * 1000 + 2);
-    c.lcl = Stat(r, kind * 1000 + 3);
-    c.ucl = Stat(r, kind * 1000 + 4);
+    c.abundance = r.Stat(kind * 1000);
+    c.cv = r.Stat(kind * 1000 + 2);
+    c.lcl = r.Stat(kind * 1000 + 3);
+    c.ucl = r.Stat(kind * 1000 + 4);
     if (!c.aic) {
       unranked.items.push_back(std::move(c));
       continue;
     }
     const GroupKey key{c.method, item.survey_id, item.data_filter_id,
-                       Stat(r, 11).value_or(0), Stat(r, 10).value_or(0),
-                       Option(filter ? filter->definition : "", "Distance", "Intervals"),
+                       r.Stat(11).value_or(0), r.Stat(10).value_or(0),
+                       OptionOf(filter ? filter->definition : "", "Distance", "Intervals"),
                        c.n.value_or(0)};
     ComparisonGroup& g = groups[key];
     if (g.label.empty()) g.label = Label(key, r.units.distance);

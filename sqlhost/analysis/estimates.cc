@@ -8,9 +8,7 @@ namespace {
 // The density statistics' codes: 1000 kind + 10 row + statistic
 // (docs/statistic-codes.md).
 std::optional<double> Stat(const RunRecord& r, int kind, int row, int statistic) {
-  const auto it = r.stats.find(1000 * kind + 10 * row + statistic);
-  if (it == r.stats.end()) return std::nullopt;
-  return it->second;
+  return r.Stat(1000 * kind + 10 * row + statistic);
 }
 
 std::string Per(const std::string& what, const std::string& unit) {

@@ -29,15 +29,8 @@ constexpr const char* kEnvStats = "PRAMBLE_PRECISE_STATS";
 constexpr const char* kStatsFileName = "precise-stats.txt";
 
 std::string DefinitionText(const std::vector<DefinitionSpec>& defs, std::int32_t id) {
-  for (const DefinitionSpec& d : defs)
-    if (d.id == id) return d.definition;
-  return "";
-}
-
-std::string FieldOption(const std::string& definition, const std::string& command) {
-  TextDefinitionReader reader;
-  const host::Command c = reader.GetCommand(definition, command);
-  return c.found ? c.LastOption("Fld").value_or("") : "";
+  const DefinitionSpec* d = FindDefinition(defs, id);
+  return d ? d->definition : "";
 }
 
 // The unit of the first field named `field` in a layer whose type lies in
@@ -64,11 +57,6 @@ void Unset() {
   for (const char* name : {kEnvDistance, kEnvEffort, kEnvArea, kEnvStats}) ::unsetenv(name);
 }
 
-bool TableExists(const Connection& db, const char* table) {
-  Statement s(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
-  s.Bind(1, host::Value{std::string(table)});
-  return s.Step();
-}
 
 nlohmann::json ToJson(const RunRecord& r) {
   nlohmann::json stats = nlohmann::json::object(), labels = nlohmann::json::object();
@@ -90,6 +78,18 @@ RunRecord FromJson(const nlohmann::json& j) {
 
 }  // namespace
 
+const DefinitionSpec* FindDefinition(const std::vector<DefinitionSpec>& defs, std::int32_t id) {
+  for (const DefinitionSpec& d : defs)
+    if (d.id == id) return &d;
+  return nullptr;
+}
+
+std::string OptionOf(const std::string& definition, const std::string& command,
+                     const std::string& option, const std::string& otherwise) {
+  const host::Command c = TextDefinitionReader().GetCommand(definition, command);
+  return c.found ? c.LastOption(option).value_or(otherwise) : otherwise;
+}
+
 RunUnits UnitsOfItem(Project& project, std::int32_t id) {
   RunUnits u;
   const std::optional<ItemInfo> item = project.FindItem(id);
@@ -97,13 +97,12 @@ RunUnits UnitsOfItem(Project& project, std::int32_t id) {
   const Description d = DescriptionOf(project);
   const std::string survey = DefinitionText(d.surveys, item->survey_id);
   const std::string filter = DefinitionText(d.data_filters, item->data_filter_id);
-  u.distance = FieldUnit(d, FieldOption(survey, "PDist"), 30, 39);
-  u.effort = FieldUnit(d, FieldOption(survey, "Effort"), 20, 29);
-  TextDefinitionReader reader;
-  const host::Command units = reader.GetCommand(filter, "Units");
-  const std::string area_field = FieldOption(survey, "Area");
-  if (units.found && units.LastOption("Area")) {
-    u.area = *units.LastOption("Area");
+  u.distance = FieldUnit(d, OptionOf(survey, "PDist", "Fld"), 30, 39);
+  u.effort = FieldUnit(d, OptionOf(survey, "Effort", "Fld"), 20, 29);
+  const std::string area_unit = OptionOf(filter, "Units", "Area");
+  const std::string area_field = OptionOf(survey, "Area", "Fld");
+  if (!area_unit.empty()) {
+    u.area = area_unit;
   } else if (!area_field.empty() && area_field != "None") {
     u.area = FieldUnit(d, area_field, 1, 19);
   }
@@ -153,7 +152,7 @@ RunRecord ParsePreciseStats(const std::string& text, const std::string& file) {
 
 std::optional<RunRecord> ReadRunRecord(Project& project, std::int32_t id) {
   const Connection& db = project.project_database().connection();
-  if (TableExists(db, kRecordsTable)) {
+  if (project.Database().TableExists(kRecordsTable)) {
     Statement s(db, std::string("SELECT record FROM ") + kRecordsTable + " WHERE analysis_id = ?1");
     s.Bind(1, host::Value{std::int64_t{id}});
     if (s.Step()) return FromJson(nlohmann::json::parse(s.ColumnText(0)));

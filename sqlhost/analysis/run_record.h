@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "sqlhost/project/description_reader.h"
 #include "sqlhost/project/project.h"
 
 namespace pramble::sqlhost {
@@ -48,7 +49,24 @@ struct RunRecord {
   std::map<std::int32_t, double> stats;            // code -> value
   std::map<std::int32_t, std::string> region_labels;  // row (1..) -> label
   bool precise = true;  // false: the 32-bit statistics (no record was kept)
+
+  // The statistic `code`; nullopt when the run wrote none.
+  std::optional<double> Stat(std::int32_t code) const {
+    const auto it = stats.find(code);
+    if (it == stats.end()) return std::nullopt;
+    return it->second;
+  }
 };
+
+// Definition `id` of `defs` (a project's surveys, data filters or model
+// definitions); nullptr when there is none.
+const description::DefinitionSpec* FindDefinition(
+    const std::vector<description::DefinitionSpec>& defs, std::int32_t id);
+
+// The value of option `option` of the first command `command` of
+// `definition`; `otherwise` when the command or the option is not there.
+std::string OptionOf(const std::string& definition, const std::string& command,
+                     const std::string& option, const std::string& otherwise = "");
 
 // Item `id`'s record; when none was kept but the engine stored statistics,
 // those (precise false) with the units of UnitsOfItem. nullopt when the

@@ -36,21 +36,11 @@ pre { background: #f6f6f6; padding: 0.5em; white-space: pre-wrap; }
 .warn { color: #8a4b00; }
 )";
 
-const DefinitionSpec* Find(const std::vector<DefinitionSpec>& defs, std::int32_t id) {
-  for (const DefinitionSpec& d : defs)
-    if (d.id == id) return &d;
-  return nullptr;
-}
-
 host::Command CommandOf(const std::string& definition, const std::string& name) {
   return sqlhost::TextDefinitionReader().GetCommand(definition, name);
 }
 
-std::string OptionOf(const std::string& definition, const std::string& command,
-                     const std::string& option, const std::string& otherwise = "") {
-  const host::Command c = CommandOf(definition, command);
-  return c.found ? c.LastOption(option).value_or(otherwise) : otherwise;
-}
+using sqlhost::OptionOf;
 
 std::string MethodWords(const std::string& method) {
   static const std::map<std::string, std::string> words = {
@@ -118,10 +108,10 @@ void Figure(std::ostringstream& html, const std::filesystem::path& file, const s
 }
 
 std::string Stat(const sqlhost::RunRecord& r, std::int32_t code) {
-  const auto it = r.stats.find(code);
-  if (it == r.stats.end()) return "";
+  const std::optional<double> v = r.Stat(code);
+  if (!v) return "";
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.4g", it->second);
+  std::snprintf(buf, sizeof buf, "%.4g", *v);
   return buf;
 }
 
@@ -160,9 +150,10 @@ std::vector<std::string> Warnings(const std::string& log) {
 void ItemSection(std::ostringstream& html, sqlhost::Project& project,
                  const sqlhost::description::Description& d, std::int32_t id) {
   const sqlhost::ItemInfo item = *project.FindItem(id);
-  const DefinitionSpec* survey = Find(d.surveys, item.survey_id);
-  const DefinitionSpec* filter = Find(d.data_filters, item.data_filter_id);
-  const DefinitionSpec* model = Find(d.model_definitions, item.model_definition_id);
+  const DefinitionSpec* survey = sqlhost::FindDefinition(d.surveys, item.survey_id);
+  const DefinitionSpec* filter = sqlhost::FindDefinition(d.data_filters, item.data_filter_id);
+  const DefinitionSpec* model =
+      sqlhost::FindDefinition(d.model_definitions, item.model_definition_id);
   const std::optional<sqlhost::RunRecord> record = sqlhost::ReadRunRecord(project, id);
   const sqlhost::RunUnits units = record ? record->units : sqlhost::UnitsOfItem(project, id);
   html << "<section id=\"item-" << id << "\">\n<h2>Item " << id << ": " << HtmlEscaped(item.name)
